@@ -1,0 +1,218 @@
+// Serial ports on Linux: termios for the line, poll() with an eventfd for wake-ups, flock() for exclusive
+// use.
+//
+// Port n is $PEKOLM_PORT_DIR/com<n> when that variable is set (usually a link to a pty slave, as the
+// simulator makes), otherwise /dev/ttyS<n-1>.
+#include "serial_port.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+namespace pekolm::platform {
+namespace {
+
+speed_t speed_for(int baud) {
+  switch (baud) {
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    default: return B0;
+  }
+}
+
+std::string device_path(int port_number) {
+  if (const char* dir = std::getenv("PEKOLM_PORT_DIR"); dir != nullptr && *dir != '\0') {
+    return std::string(dir) + "/com" + std::to_string(port_number);
+  }
+  return "/dev/ttyS" + std::to_string(port_number - 1);
+}
+
+class PosixSerialPort final : public SerialPort {
+ public:
+  PosixSerialPort(int fd, int wake_fd) : fd_(fd), wake_fd_(wake_fd) {}
+  ~PosixSerialPort() override {
+    ::close(wake_fd_);
+    ::close(fd_);  // also drops the flock
+  }
+
+  IoResult read(std::uint8_t* destination, std::size_t max) override {
+    for (;;) {
+      ssize_t n = ::read(fd_, destination, max);
+      if (n > 0) return {static_cast<std::size_t>(n), 0};
+      if (n == 0) return {0, EIO};  // end of file: the device was hung up
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN) return {0, 0};
+      return {0, errno};
+    }
+  }
+
+  IoResult write(const std::uint8_t* source, std::size_t count) override {
+    using namespace std::chrono;
+    // The same limit as a port whose write time-out is 100 ms plus 2 ms per byte.
+    const auto deadline = steady_clock::now() + milliseconds(100 + 2 * static_cast<long>(count));
+    std::size_t done = 0;
+    while (done < count) {
+      ssize_t n = ::write(fd_, source + done, count - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN) return {done, errno};
+      auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+      if (left <= 0) break;
+      pollfd p{fd_, POLLOUT, 0};
+      if (::poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR) return {done, errno};
+      if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return {done, EIO};
+    }
+    return {done, 0};
+  }
+
+  WaitResult wait_readable() override {
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+    for (;;) {
+      if (::poll(fds, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        return WaitResult::hung_up;
+      }
+      if (fds[1].revents & POLLIN) {
+        std::uint64_t count;
+        [[maybe_unused]] auto ignored = ::read(wake_fd_, &count, sizeof count);
+        return WaitResult::interrupted;
+      }
+      if (fds[0].revents & POLLIN) return WaitResult::readable;
+      if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return WaitResult::hung_up;
+    }
+  }
+
+  void wait_for_interrupt() override {
+    pollfd wake{wake_fd_, POLLIN, 0};
+    while (::poll(&wake, 1, -1) < 0 && errno == EINTR) {
+    }
+    std::uint64_t count;
+    [[maybe_unused]] auto ignored = ::read(wake_fd_, &count, sizeof count);
+  }
+
+  void interrupt_wait() override {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] auto ignored = ::write(wake_fd_, &one, sizeof one);
+  }
+
+  int purge_input() override { return ::tcflush(fd_, TCIFLUSH) == 0 ? 0 : errno; }
+  int purge_all() override { return ::tcflush(fd_, TCIOFLUSH) == 0 ? 0 : errno; }
+
+  bool read_cts(bool& cts_on) override {
+    int status = 0;
+    if (::ioctl(fd_, TIOCMGET, &status) != 0) return false;
+    cts_on = (status & TIOCM_CTS) != 0;
+    return true;
+  }
+
+ private:
+  int fd_;
+  int wake_fd_;
+};
+
+// Modem lines and low latency are wishes: a pty has no modem lines, and only some drivers have a latency
+// timer. Neither refusing is an error.
+void set_modem_lines(int fd, bool dtr, bool rts) {
+  int dtr_bit = TIOCM_DTR, rts_bit = TIOCM_RTS;
+  ::ioctl(fd, dtr ? TIOCMBIS : TIOCMBIC, &dtr_bit);
+  ::ioctl(fd, rts ? TIOCMBIS : TIOCMBIC, &rts_bit);
+}
+
+void ask_for_low_latency(int fd) {
+  // USB-serial adapters otherwise hold received bytes for their 16 ms latency timer.
+  serial_struct serial{};
+  if (::ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+    serial.flags |= ASYNC_LOW_LATENCY;
+    ::ioctl(fd, TIOCSSERIAL, &serial);
+  }
+}
+
+int configure_line(int fd, const LineSettings& settings) {
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) return errno;
+  ::cfmakeraw(&tio);
+  tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+  tio.c_cflag |= CS8 | CREAD | CLOCAL;
+  if (settings.hardware_handshake) tio.c_cflag |= CRTSCTS;
+  tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | PARMRK | IGNPAR);
+  // With O_NONBLOCK, VMIN 1 makes an empty read say EAGAIN, so that a read of 0 bytes means hang-up.
+  tio.c_cc[VMIN] = 1;
+  tio.c_cc[VTIME] = 0;
+  const speed_t speed = speed_for(settings.baud);
+  if (speed == B0) return EINVAL;
+  if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0) return errno;
+  if (::tcsetattr(fd, TCSANOW, &tio) != 0) return errno;
+  // Without handshake DTR stays off and RTS on; with it DTR is on and RTS follows the flow control.
+  set_modem_lines(fd, settings.hardware_handshake, true);
+  ask_for_low_latency(fd);
+  // The driver's queue sizes cannot be chosen on Linux: the tty layer buffers 4 KiB and more on its own.
+  return 0;
+}
+
+std::unique_ptr<SerialPort> open_posix(int port_number, const LineSettings& settings, int& os_error) {
+  const std::string path = device_path(port_number);
+  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    os_error = errno;
+    return nullptr;
+  }
+  // TIOCEXCL keeps other non-root openers out; root ignores it, so an exclusive flock makes sure.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    os_error = errno == EWOULDBLOCK ? EBUSY : errno;
+    ::close(fd);
+    return nullptr;
+  }
+  if (int error = configure_line(fd, settings); error != 0) {
+    os_error = error;
+    ::close(fd);
+    return nullptr;
+  }
+  ::ioctl(fd, TIOCEXCL);
+  int wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake_fd < 0) {
+    os_error = errno;
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixSerialPort>(fd, wake_fd);
+}
+
+std::mutex opener_mutex;
+PortOpener test_opener;
+
+}  // namespace
+
+std::unique_ptr<SerialPort> open_serial_port(int port_number, const LineSettings& settings, int& os_error) {
+  PortOpener opener;
+  {
+    std::lock_guard lock(opener_mutex);
+    opener = test_opener;
+  }
+  if (opener) return opener(port_number, settings, os_error);
+  return open_posix(port_number, settings, os_error);
+}
+
+void set_port_opener(PortOpener opener) {
+  std::lock_guard lock(opener_mutex);
+  test_opener = std::move(opener);
+}
+
+}  // namespace pekolm::platform

@@ -1,0 +1,67 @@
+// The platform contract: everything the library needs from the operating system's serial ports.
+//
+// The rest of the library sees only this interface; the build picks one implementation per platform
+// (posix_serial_port.cpp on Linux). Tests replace the opener with a fake port to reach failures a
+// pseudo-terminal cannot produce.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace pekolm::platform {
+
+// What activation asks of the line; the rest is always raw 8N1 binary with nothing translated.
+struct LineSettings {
+  int baud = 9600;
+  bool hardware_handshake = false;  // RTS/CTS flow control, DTR on
+};
+
+// Result of one read or write: the bytes moved, or an OS error code (errno on Linux).
+struct IoResult {
+  std::size_t bytes = 0;
+  int error = 0;  // 0 on success
+};
+
+enum class WaitResult {
+  readable,     // bytes are waiting
+  interrupted,  // interrupt_wait() was called (a stop or clear request)
+  hung_up,      // the device went away; reading again would fail the same way
+};
+
+// One open serial port. Reads happen on the receive thread only; writes, purges and the modem status come
+// from any thread and must be safe alongside a read.
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+
+  // Returns at once with what has arrived, at most `max` bytes, possibly none.
+  virtual IoResult read(std::uint8_t* destination, std::size_t max) = 0;
+  // Writes all bytes, or stops after 100 ms + 2 ms per byte; a write cut short reports fewer bytes.
+  virtual IoResult write(const std::uint8_t* source, std::size_t count) = 0;
+  // Blocks until bytes are waiting, the device went away, or interrupt_wait() is called. An interrupt that
+  // comes while nobody waits is kept for the next wait, so none is lost.
+  virtual WaitResult wait_readable() = 0;
+  // Blocks until interrupt_wait() is called; used once the device has gone, to idle without spinning.
+  virtual void wait_for_interrupt() = 0;
+  // Aborts a pending or the next wait: the "abort a pending read" of a purge.
+  virtual void interrupt_wait() = 0;
+  // Discards what the driver holds of the input; returns 0 or an OS error code.
+  virtual int purge_input() = 0;
+  // Discards input and output the driver holds; returns 0 or an OS error code.
+  virtual int purge_all() = 0;
+  // Reads the CTS line. False when the modem status cannot be read (CTS then counts as off).
+  virtual bool read_cts(bool& cts_on) = 0;
+};
+
+// Opens port `port_number` (1..255) and applies the settings. On failure returns null and sets os_error.
+using PortOpener =
+    std::function<std::unique_ptr<SerialPort>(int port_number, const LineSettings& settings, int& os_error)>;
+
+std::unique_ptr<SerialPort> open_serial_port(int port_number, const LineSettings& settings, int& os_error);
+
+// For tests: replaces the opener used by activation; an empty function restores the platform's own.
+void set_port_opener(PortOpener opener);
+
+}  // namespace pekolm::platform

@@ -1,0 +1,145 @@
+// Activation and teardown of a port.
+#include "activation.h"
+
+#include <algorithm>
+#include <system_error>
+#include <thread>
+
+#include "api.h"
+#include "receive_thread.h"
+
+namespace pekolm {
+
+using namespace std::chrono_literals;
+
+std::uint32_t clamp_buffer_size(int requested) {
+  if (requested < 1) return 1;
+  return std::min(static_cast<std::uint32_t>(requested), max_buffer_size);
+}
+
+void sleep_at_least(std::chrono::milliseconds duration) {
+  const auto start = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(duration);
+  while (std::chrono::steady_clock::now() - start <= duration) std::this_thread::sleep_for(1ms);
+}
+
+void teardown(const std::shared_ptr<Device>& device, Teardown mode) {
+  device->answer_event.reset();
+  device->stop_requested = true;
+  if (device->receive_thread.joinable()) {
+    device->clear_requested = true;
+    device->port->purge_input();
+    device->port->interrupt_wait();
+    const auto give_up = std::chrono::steady_clock::now() + 2s;
+    bool finished = false;
+    while (!(finished = device->thread_finished.wait_for(100ms))) {
+      device->port->interrupt_wait();
+      if (mode == Teardown::unload && std::chrono::steady_clock::now() > give_up) break;
+    }
+    if (finished) {
+      device->receive_thread.join();
+    } else {
+      device->receive_thread.detach();  // it holds its own reference to the device
+    }
+  }
+  device->port->purge_all();
+  device->open = false;
+  ports::vacate(device->port_number, device.get());
+}
+
+namespace {
+
+// Waits for CTS after opening a port with handshake; false when it did not come on in time.
+bool wait_for_cts(platform::SerialPort& port) {
+  const auto deadline = std::chrono::steady_clock::now() + 3000ms;
+  for (;;) {
+    bool cts_on = false;
+    // A modem status that cannot be read counts as CTS off.
+    if (!port.read_cts(cts_on) || cts_on) return cts_on;
+    sleep_at_least(100ms);
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+  }
+}
+
+int fail_activation(std::uint32_t code) {
+  ports::library_error = code;
+  return -1;
+}
+
+}  // namespace
+
+}  // namespace pekolm
+
+using namespace pekolm;
+
+PEKOLM_API int KolmactivateExtended(int port, int baud, int bufferSize, int flags) {
+  ports::activation_port = port;
+  if (!ports::in_range(port)) return fail_activation(error::bad_port);
+  const std::uint32_t buffer_size = clamp_buffer_size(bufferSize);
+  if (std::find(permitted_bauds.begin(), permitted_bauds.end(), baud) == permitted_bauds.end()) {
+    return fail_activation(error::bad_argument);
+  }
+
+  std::shared_ptr<Device> device;
+  try {
+    device = std::make_shared<Device>();
+  } catch (const std::bad_alloc&) {
+    return fail_activation(error::out_of_memory);
+  }
+  device->port_number = port;
+  device->baud = baud;
+  if (!ports::reserve(port, device)) return fail_activation(error::already_open);
+
+  // Until the port is open, a failure only has to give the slot back; the device dies with it.
+  auto give_back = [&](std::uint32_t code) {
+    ports::vacate(port, device.get());
+    return fail_activation(code);
+  };
+  for (ValueRing& ring : device->rings) {
+    if (!ring.allocate(buffer_size)) return give_back(error::out_of_memory);
+  }
+  int os_error = 0;
+  platform::LineSettings settings{baud, (flags & activation_flag::handshake) != 0};
+  device->port = platform::open_serial_port(port, settings, os_error);
+  if (!device->port) return give_back(static_cast<std::uint32_t>(os_error));
+  try {
+    start_receive_thread(device);
+  } catch (const std::system_error& e) {
+    return give_back(static_cast<std::uint32_t>(e.code().value()));
+  }
+  device->open = true;
+
+  sleep_at_least((flags & activation_flag::slow_start) ? 2000ms : 500ms);
+  if ((flags & activation_flag::handshake) && !wait_for_cts(*device->port)) {
+    teardown(device);
+    return fail_activation(error::cts_timeout);
+  }
+  return run_startup_sequence(port, flags);
+}
+
+PEKOLM_API int KolmactExt(int port, int baud, int bufferSize) {
+  return KolmactivateExtended(port, baud, bufferSize, 0);
+}
+
+PEKOLM_API int Kolmrelease(int port) {
+  std::shared_ptr<Device> device = ports::find_open(port);
+  if (!device) {
+    ports::library_error = error::bad_port;
+    return -1;
+  }
+  teardown(device);
+  return 0;
+}
+
+namespace {
+
+// Ports still open when the library is unloaded (dlclose or the end of the process) are released.
+struct UnloadHook {
+  ~UnloadHook() {
+    ports::for_each_open([](int port) {
+      if (std::shared_ptr<Device> device = ports::find_open(port)) teardown(device, Teardown::unload);
+    });
+  }
+} unload_hook;
+
+}  // namespace

@@ -1,0 +1,38 @@
+// Opening and closing ports: activation, the start-up talk with the amplifier, and the one teardown that
+// release, unload and failed activations share.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+#include "device.h"
+
+namespace pekolm {
+
+// Rates the library opens ports with, in the order of the amplifier's own baud codes.
+inline constexpr std::array<int, 6> permitted_bauds = {9600, 19200, 38400, 57600, 115200, 230400};
+
+namespace activation_flag {
+inline constexpr int handshake = 0x4;    // RTS/CTS; wait up to 3000 ms for CTS
+inline constexpr int slow_start = 0x100;  // settle 2000 ms; mode query tried 5 times
+inline constexpr int stop_first = 0x200;  // stop the amplifier's transmission before talking to it
+}  // namespace activation_flag
+
+// Largest ring that keeps buffer size x 11 (one frame's bytes) within 32 bits.
+inline constexpr std::uint32_t max_buffer_size = 390451572;
+std::uint32_t clamp_buffer_size(int requested);
+
+// Sleeps at least `duration`, even where the system's sleep ends early.
+void sleep_at_least(std::chrono::milliseconds duration);
+
+enum class Teardown { release, unload };
+// Stops the receive thread, closes the port and empties the slot. On unload a receive thread that does not
+// end in time is left behind rather than blocking the process for ever.
+void teardown(const std::shared_ptr<Device>& device, Teardown mode = Teardown::release);
+
+// Talks to the amplifier for the first time; the activation's result (0 or -1).
+int run_startup_sequence(int port, int flags);
+
+}  // namespace pekolm

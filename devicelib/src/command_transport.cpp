@@ -1,0 +1,33 @@
+// Command transport: see command_transport.h.
+#include "command_transport.h"
+
+#include <mutex>
+
+namespace pekolm {
+
+std::uint32_t send(Device& device, const Command& command) {
+  platform::IoResult written = device.port->write(command.data(), command.size());
+  if (written.error != 0) return error::write_failed | static_cast<std::uint32_t>(written.error);
+  if (written.bytes != command.size()) return error::short_write;
+  return 0;
+}
+
+Result<Answer> query(Device& device, const Command& command, std::size_t answer_length) {
+  std::lock_guard transaction(device.transaction_mutex);
+  {
+    std::lock_guard lock(device.answer_mutex);
+    device.received_answer_length = 0;
+    device.expected_answer_length = static_cast<std::uint32_t>(answer_length);
+  }
+  device.answer_event.reset();
+
+  if (std::uint32_t code = send(device, command); code != 0) return Result<Answer>::failure(code);
+  // A late answer after a time-out is still taken by the decoder; the next query starts afresh.
+  if (!device.answer_event.wait_for(answer_timeout)) return Result<Answer>::failure(error::answer_timeout);
+
+  std::lock_guard lock(device.answer_mutex);
+  if (device.received_answer_length != answer_length) return Result<Answer>::failure(error::answer_length);
+  return Result<Answer>(device.answer);
+}
+
+}  // namespace pekolm

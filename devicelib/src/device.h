@@ -1,0 +1,65 @@
+// The device record: everything the library knows about one open amplifier.
+//
+// Activation builds it, the receive thread fills its value rings and hands answers over through it, and
+// every operation reads or writes it. Fields shared between threads are atomics or are guarded by the
+// mutex named beside them.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "event.h"
+#include "platform/serial_port.h"
+#include "value_ring.h"
+
+namespace pekolm {
+
+inline constexpr std::size_t receive_buffer_size = 256;
+inline constexpr std::size_t answer_buffer_size = 128;
+inline constexpr int channel_count = 4;
+
+// The state the receive thread and the application threads share. It outlives the record's slot for as
+// long as any thread still uses it.
+struct Device {
+  int port_number = 0;  // the slot index while open
+  int baud = 0;         // the rate given at activation; the data-rate limit follows from it
+
+  std::unique_ptr<platform::SerialPort> port;
+
+  // ---- measured values: guarded by buffer_mutex (waits bounded at 20000 ms) ----
+  std::timed_mutex buffer_mutex;
+  std::array<ValueRing, channel_count> rings;
+
+  // ---- answers: guarded by answer_mutex ----
+  std::mutex answer_mutex;
+  std::uint32_t expected_answer_length = 0;  // whole frame with its ';'; 0 when no query waits
+  std::uint32_t received_answer_length = 0;  // bytes available from the ';' when the decoder last looked
+  std::array<std::uint8_t, answer_buffer_size> answer{};
+  Event answer_event{Event::Reset::manual};
+
+  // Held across a whole query (set up, write, wait, read the answer), so that two threads querying one
+  // port each get their own answer.
+  std::mutex transaction_mutex;
+
+  // ---- receive thread control ----
+  std::atomic<bool> stop_requested{false};
+  std::atomic<bool> clear_requested{false};  // set by a clear and by teardown; values are not stored
+  Event clear_acknowledged{Event::Reset::automatic};
+  // One clear at a time: the receive thread answers each clear request with a single acknowledgement.
+  std::mutex clear_mutex;
+  Event thread_finished{Event::Reset::manual};
+  std::thread receive_thread;
+
+  // ---- state and errors ----
+  std::atomic<bool> open{false};            // set last by activation, cleared first by teardown
+  std::atomic<std::uint32_t> receive_error{0};  // the receive thread's; read operations fail while set
+  std::atomic<std::uint32_t> last_error{0};     // the last failed operation's
+  std::atomic<bool> transmitting{false};        // the amplifier is taken to be sending values
+  std::atomic<std::uint32_t> firmware_version{0};  // reported at activation; 0 if that failed
+};
+
+}  // namespace pekolm

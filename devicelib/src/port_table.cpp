@@ -1,0 +1,88 @@
+// Port table, library-wide error fields and the error export.
+#include "port_table.h"
+
+#include <array>
+#include <chrono>
+#include <mutex>
+#include <vector>
+
+#include "api.h"
+
+namespace pekolm::ports {
+
+std::atomic<std::uint32_t> library_error{0};
+std::atomic<int> activation_port{0};
+
+namespace {
+// The mutex is held only to copy a pointer in or out, never across I/O. The table is never destroyed, so
+// that the unload hook finds it whatever order the library's static objects go in.
+struct Table {
+  std::mutex mutex;
+  std::array<std::shared_ptr<Device>, last_port + 1> slots;
+};
+Table& table() {
+  static Table* const instance = new Table;
+  return *instance;
+}
+}  // namespace
+
+std::shared_ptr<Device> find_open(int port) {
+  if (!in_range(port)) return nullptr;
+  std::shared_ptr<Device> device;
+  {
+    std::lock_guard lock(table().mutex);
+    device = table().slots[port];
+  }
+  if (!device || !device->open.load() || device->port_number != port) return nullptr;
+  return device;
+}
+
+bool reserve(int port, std::shared_ptr<Device> device) {
+  std::lock_guard lock(table().mutex);
+  if (table().slots[port]) return false;
+  table().slots[port] = std::move(device);
+  return true;
+}
+
+void vacate(int port, const Device* device) {
+  std::shared_ptr<Device> dropped;  // destroyed outside the lock: it may close the port
+  std::lock_guard lock(table().mutex);
+  if (table().slots[port].get() == device) dropped = std::move(table().slots[port]);
+}
+
+void for_each_open(void (*visit)(int port)) {
+  std::vector<int> open_ports;
+  {
+    std::lock_guard lock(table().mutex);
+    for (const std::shared_ptr<Device>& device : table().slots) {
+      if (device && device->open.load()) open_ports.push_back(device->port_number);
+    }
+  }
+  for (int port : open_ports) visit(port);
+}
+
+}  // namespace pekolm::ports
+
+using namespace pekolm;
+
+PEKOLM_API int KolmdllVersion(void) { return 0x10009; }
+
+PEKOLM_API int KolmgetLastError(int port) {
+  // A failed activation is reported first, then the receive thread's error, then the last operation's.
+  if (ports::library_error.load() != 0 && port == ports::activation_port.load()) {
+    return static_cast<int>(ports::library_error.exchange(0));
+  }
+  std::shared_ptr<Device> device = ports::find_open(port);
+  if (!device) return static_cast<int>(ports::library_error.exchange(0));
+
+  if (std::uint32_t receive_error = device->receive_error.load(); receive_error != 0) {
+    if (device->buffer_mutex.try_lock_for(std::chrono::milliseconds(20000))) {
+      // A newer error the receive thread set meanwhile stays pending for the next call.
+      std::uint32_t reported = receive_error;
+      device->receive_error.compare_exchange_strong(reported, 0);
+      device->buffer_mutex.unlock();
+    }
+    return static_cast<int>(receive_error);
+  }
+  return static_cast<int>(device->last_error.exchange(0));
+}

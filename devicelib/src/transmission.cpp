@@ -1,0 +1,21 @@
+// Start and stop of the amplifier's continuous transmission of measured values.
+#include "command_transport.h"
+#include "wire.h"
+
+using namespace pekolm;
+
+PEKOLM_API int KolmstartTX(int port) {
+  return run_int(port, [](Device& device) -> Result<int> {
+    if (std::uint32_t code = send(device, {wire::start_transmission}); code != 0) return fail(code);
+    device.transmitting = true;
+    return 0;
+  });
+}
+
+PEKOLM_API int KolmstopTX(int port) {
+  return run_int(port, [](Device& device) -> Result<int> {
+    if (std::uint32_t code = send(device, {wire::stop_transmission}); code != 0) return fail(code);
+    device.transmitting = false;
+    return 0;
+  });
+}

@@ -1,0 +1,127 @@
+// Taking measured values out of the channel rings, and emptying them.
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+
+#include "api.h"
+
+using namespace pekolm;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr std::chrono::milliseconds buffer_lock_timeout{20000};
+
+// The buffer mutex, taken for the life of the object or not at all.
+class BufferLock {
+ public:
+  explicit BufferLock(Device& device) : device_(device), locked_(device.buffer_mutex.try_lock_for(buffer_lock_timeout)) {}
+  ~BufferLock() {
+    if (locked_) device_.buffer_mutex.unlock();
+  }
+  explicit operator bool() const { return locked_; }
+
+ private:
+  Device& device_;
+  bool locked_;
+};
+
+std::uint32_t smallest_count(const Device& device) {
+  std::uint32_t smallest = device.rings[0].count();
+  for (const ValueRing& ring : device.rings) smallest = std::min(smallest, ring.count());
+  return smallest;
+}
+
+}  // namespace
+
+PEKOLM_API int KolmclearDLLbuffer(int port) {
+  return run_int(port, [](Device& device) -> Result<int> {
+    std::lock_guard one_clear_at_a_time(device.clear_mutex);
+    {
+      BufferLock lock(device);
+      if (!lock) return fail(error::lock_failed);
+      for (ValueRing& ring : device.rings) ring.clear();
+      device.clear_requested = true;
+      device.port->purge_input();
+      device.port->interrupt_wait();
+    }
+    // The receive thread needs the buffer mutex to finish its frame before it can acknowledge.
+    while (!device.clear_acknowledged.wait_for(100ms)) {
+      if (device.stop_requested.load()) return fail(error::lock_failed);
+      device.port->interrupt_wait();
+    }
+    std::lock_guard answer(device.answer_mutex);
+    device.received_answer_length = 0;
+    device.expected_answer_length = 0;
+    return 0;
+  });
+}
+
+PEKOLM_API int Kolmreceived(int port, int channel) {
+  return run_int(port, [channel](Device& device) -> Result<int> {
+    if (channel < 0 || channel > 5) return fail(Result<int>::unrecorded);
+    BufferLock lock(device);
+    if (!lock) return fail(error::lock_failed);
+    if (channel >= 1 && channel <= 4) return static_cast<int>(device.rings[channel - 1].count());
+    std::uint32_t result = device.rings[0].count();
+    for (const ValueRing& ring : device.rings) {
+      result = channel == 0 ? std::min(result, ring.count()) : std::max(result, ring.count());
+    }
+    return static_cast<int>(result);
+  });
+}
+
+PEKOLM_API int Kolmread(int port, int channel, double* value) {
+  return run_int(port, [=](Device& device) -> Result<int> {
+    if (channel < 1 || channel > 4 || value == nullptr) return fail(error::bad_argument);
+    BufferLock lock(device);
+    if (!lock) return fail(error::lock_failed);
+    // While the receive thread reports an error nothing is taken; the error stays for KolmgetLastError.
+    if (device.receive_error.load() != 0) return fail(Result<int>::unrecorded);
+    ValueRing& ring = device.rings[channel - 1];
+    if (ring.count() == 0) return 0;
+    *value = normalise(ring.pop());
+    return 1;
+  });
+}
+
+PEKOLM_API int KolmreadAll(int port, double* ch1, double* ch2, double* ch3, double* ch4) {
+  return run_int(port, [=](Device& device) -> Result<int> {
+    if (ch1 == nullptr || ch2 == nullptr || ch3 == nullptr || ch4 == nullptr) return fail(error::bad_argument);
+    BufferLock lock(device);
+    if (!lock) return fail(error::lock_failed);
+    if (device.receive_error.load() != 0) return fail(Result<int>::unrecorded);
+    if (smallest_count(device) == 0) return 0;
+    double* out[channel_count] = {ch1, ch2, ch3, ch4};
+    for (int channel = 0; channel < channel_count; ++channel) *out[channel] = normalise(device.rings[channel].pop());
+    return 1;
+  });
+}
+
+PEKOLM_API int KolmreadMultiple(int port, int channel, double* values, int maxCount, int* count) {
+  return run_int(port, [=](Device& device) -> Result<int> {
+    const bool arguments_ok = channel >= 0 && channel <= 4 && values != nullptr && maxCount >= 1 &&
+                              (channel != 0 || maxCount % 4 == 0) && count != nullptr;
+    if (!arguments_ok) return fail(error::bad_argument);
+    BufferLock lock(device);
+    if (!lock) return fail(error::lock_failed);
+
+    const std::uint32_t wanted = static_cast<std::uint32_t>(maxCount);
+    std::uint32_t delivered = 0;
+    if (channel == 0) {
+      const std::uint32_t sets = std::min(smallest_count(device), wanted / 4);
+      for (std::uint32_t set = 0; set < sets; ++set) {
+        for (ValueRing& ring : device.rings) values[delivered++] = normalise(ring.pop());
+      }
+    } else {
+      ValueRing& ring = device.rings[channel - 1];
+      const std::uint32_t n = std::min(ring.count(), wanted);
+      for (; delivered < n; ++delivered) values[delivered] = normalise(ring.pop());
+    }
+    *count = static_cast<int>(delivered);
+    if (delivered == 0) return 0;
+    // The values are taken even while the receive thread reports an error; the result says so.
+    if (device.receive_error.load() != 0) return fail(Result<int>::unrecorded);
+    return 1;
+  });
+}
