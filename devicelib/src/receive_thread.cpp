@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "error_codes.h"
 #include "frame_decoder.h"
@@ -50,6 +51,10 @@ class DeviceSink final : public FrameSink {
   Device& device_;
 };
 
+// Errors after which the port will never deliver again: an unplugged adapter, a pty whose other side
+// closed.
+bool went_away(int os_error) { return os_error == EIO || os_error == ENXIO || os_error == ENODEV || os_error == EBADF; }
+
 void receive_loop(Device& device) {
   std::uint8_t buffer[receive_buffer_size];
   std::size_t carried = 0;       // bytes of an unfinished frame at the buffer's start
@@ -78,10 +83,13 @@ void receive_loop(Device& device) {
     }
 
     if (read.error != 0) {
-      // Reading will not recover (the device went away, or the port broke): say so once and idle until
-      // the application clears or releases the port.
       if (!device.clear_requested.load()) device.receive_error = static_cast<std::uint32_t>(read.error);
-      device_gone = true;
+      if (went_away(read.error)) {
+        // Reading will not recover: idle until the application clears or releases the port.
+        device_gone = true;
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
       continue;
     }
 

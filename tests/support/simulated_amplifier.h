@@ -1,0 +1,62 @@
+// An amplifier for integration tests: the in-process simulator on a pty, reachable through the library as
+// a port number (PEKOLM_PORT_DIR points at a temporary folder with the com<N> link).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "kolmsim/simulator.h"
+
+namespace testing_support {
+
+using Bytes = kolmsim::Bytes;
+
+class SimulatedAmplifier {
+ public:
+  explicit SimulatedAmplifier(int port, const kolmsim::Options& options = {});
+  ~SimulatedAmplifier();  // releases the port if it is still open
+  SimulatedAmplifier(const SimulatedAmplifier&) = delete;
+  SimulatedAmplifier& operator=(const SimulatedAmplifier&) = delete;
+
+  int port() const { return port_; }
+  kolmsim::Simulator& sim() { return simulator_; }
+
+  // KolmactivateExtended on this port.
+  int activate(int baud = 115200, int buffer_size = 1024, int flags = 0);
+  // Activates and asserts success, then forgets the start-up's commands.
+  void activate_or_fail(int baud = 115200, int buffer_size = 1024, int flags = 0);
+
+  // Commands received since the last forget_commands(), each as its bytes.
+  std::vector<Bytes> commands() const;
+  // Waits until `count` commands have arrived (send-only commands reach the simulator a little later
+  // than the library returns).
+  std::vector<Bytes> wait_for_commands(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(2)) const;
+  void forget_commands() { simulator_.clear_commands(); }
+
+ private:
+  int port_;
+  kolmsim::Simulator simulator_;
+};
+
+// The folder the test process uses as PEKOLM_PORT_DIR; made on first use, removed at exit.
+const std::string& port_dir();
+
+// Polls the condition until it holds or the time is up; its last answer.
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(3));
+
+// Milliseconds since `start`.
+long elapsed_ms(std::chrono::steady_clock::time_point start);
+
+Bytes bytes(std::initializer_list<int> values);
+std::string hex(const Bytes& bytes);
+
+// A measured-value frame with these raw values.
+Bytes value_frame(std::uint16_t ch1, std::uint16_t ch2, std::uint16_t ch3, std::uint16_t ch4);
+// An answer frame with the payload at byte 8 and the payload length at byte 4 (n bytes make n + 10).
+Bytes answer_frame(const Bytes& payload);
+
+}  // namespace testing_support
