@@ -14,6 +14,7 @@
 
 #include "event.h"
 #include "platform/serial_port.h"
+#include "timed_mutex.h"
 #include "value_ring.h"
 
 namespace pekolm {
@@ -31,7 +32,7 @@ struct Device {
   std::unique_ptr<platform::SerialPort> port;
 
   // ---- measured values: guarded by buffer_mutex (waits bounded at 20000 ms) ----
-  std::timed_mutex buffer_mutex;
+  TimedMutex buffer_mutex;
   std::array<ValueRing, channel_count> rings;
 
   // ---- answers: guarded by answer_mutex ----

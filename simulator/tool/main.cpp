@@ -1,0 +1,85 @@
+// kolmsim: a simulated amplifier on a pseudo-terminal, for people and scripts.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "kolmsim/simulator.h"
+#include "signals_and_child.h"
+#include "tool_options.h"
+
+namespace {
+
+// The directory that holds the port link; removed at the end if this program made it.
+class PortDir {
+ public:
+  explicit PortDir(const std::string& requested) {
+    if (requested.empty()) {
+      char templ[] = "/tmp/kolmsim.XXXXXX";
+      if (!mkdtemp(templ)) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+      path_ = templ;
+      created_ = true;
+      return;
+    }
+    path_ = std::filesystem::absolute(requested).lexically_normal().string();
+    if (path_.size() > 1 && path_.back() == '/') path_.pop_back();
+    if (mkdir(path_.c_str(), 0755) == 0) {
+      created_ = true;
+    } else if (errno != EEXIST) {
+      throw std::system_error(errno, std::generic_category(), "mkdir " + path_);
+    }
+  }
+  ~PortDir() {
+    if (created_) rmdir(path_.c_str());
+  }
+  PortDir(const PortDir&) = delete;
+  PortDir& operator=(const PortDir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  bool created_ = false;
+};
+
+int run(const kolmsim::tool::ToolOptions& options) {
+  PortDir dir(options.port_dir);
+  // Before the simulator starts its thread, which inherits the mask.
+  kolmsim::tool::block_tool_signals();
+  setenv("PEKOLM_PORT_DIR", dir.path().c_str(), 1);
+
+  kolmsim::Simulator simulator(options.simulator);
+  simulator.link_port(dir.path(), options.com);
+  if (!options.quiet) {
+    std::fprintf(stderr, "kolmsim: amplifier on %s as port %d (%s/com%d); PEKOLM_PORT_DIR=%s\n",
+                 simulator.slave_path().c_str(), options.com, dir.path().c_str(), options.com,
+                 dir.path().c_str());
+  }
+  return options.command.empty() ? kolmsim::tool::wait_for_stop_signal()
+                                 : kolmsim::tool::run_command(options.command);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto parsed = kolmsim::tool::parse_arguments(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.options) {
+    std::fprintf(stderr, "kolmsim: %s\nTry 'kolmsim --help'.\n", parsed.error.c_str());
+    return 2;
+  }
+  if (parsed.options->help) {
+    std::fputs(kolmsim::tool::usage().c_str(), stdout);
+    return 0;
+  }
+  try {
+    return run(*parsed.options);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "kolmsim: %s\n", e.what());
+    return 1;
+  }
+}

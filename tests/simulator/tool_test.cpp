@@ -1,0 +1,176 @@
+// The kolmsim tool as people and scripts run it.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "tool_options.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+struct ToolResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;
+  std::string err;
+};
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class ToolRunner {
+ public:
+  ToolRunner() {
+    char templ[] = "/tmp/kolmsim-tool-test.XXXXXX";
+    scratch_ = mkdtemp(templ);
+  }
+  ~ToolRunner() { fs::remove_all(scratch_); }
+  const std::string& scratch() const { return scratch_; }
+
+  pid_t start(const std::vector<std::string>& args) {
+    std::vector<char*> argv{const_cast<char*>(KOLMSIM_TOOL_PATH)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (scratch_ + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (scratch_ + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, KOLMSIM_TOOL_PATH, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+
+  ToolResult finish(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ToolResult r;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.out = slurp(scratch_ + "/out");
+    r.err = slurp(scratch_ + "/err");
+    return r;
+  }
+
+  ToolResult run(const std::vector<std::string>& args) { return finish(start(args)); }
+
+ private:
+  std::string scratch_;
+};
+
+bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+TEST(KolmsimTool, PassesOnTheCommandsExitStatus) {
+  ToolRunner tool;
+  EXPECT_EQ(tool.run({"--quiet", "--", "sh", "-c", "exit 7"}).status, 7);
+  EXPECT_EQ(tool.run({"--quiet", "--", "sh", "-c", "kill -TERM $$"}).status, 128 + SIGTERM);
+  const ToolResult missing = tool.run({"--quiet", "--", "/nonexistent/program"});
+  EXPECT_EQ(missing.status, 127);
+  EXPECT_NE(missing.err.find("/nonexistent/program"), std::string::npos);
+}
+
+TEST(KolmsimTool, CommandFindsThePortAndTheTemporaryDirectoryIsRemovedAfterwards) {
+  ToolRunner tool;
+  const ToolResult r = tool.run({"--com", "4", "--", "sh", "-c",
+                          "test -c \"$PEKOLM_PORT_DIR/com4\" && test -L \"$PEKOLM_PORT_DIR/com4\" && "
+                          "printf %s \"$PEKOLM_PORT_DIR\""});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.out.rfind("/tmp/kolmsim.", 0), 0u) << r.out;
+  EXPECT_FALSE(fs::exists(r.out));
+  EXPECT_NE(r.err.find("as port 4 (" + r.out + "/com4); PEKOLM_PORT_DIR=" + r.out), std::string::npos) << r.err;
+}
+
+TEST(KolmsimTool, GivenPortDirectoryIsCreatedAndCleanedUp) {
+  ToolRunner tool;
+  const std::string existing = tool.scratch() + "/ports";
+  fs::create_directory(existing);
+  EXPECT_EQ(tool.run({"--quiet", "--port-dir", existing, "--", "test", "-L", existing + "/com1"}).status, 0);
+  EXPECT_TRUE(fs::exists(existing));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(existing + "/com1")));
+
+  const std::string fresh = tool.scratch() + "/new";
+  EXPECT_EQ(tool.run({"--quiet", "--port-dir=" + fresh, "--com=9", "--", "test", "-L", fresh + "/com9"}).status, 0);
+  EXPECT_FALSE(fs::exists(fresh));
+}
+
+TEST(KolmsimTool, ServesUntilTerminatedThenCleansUp) {
+  ToolRunner tool;
+  const std::string link = tool.scratch() + "/com1";
+  const pid_t pid = tool.start({"--port-dir", tool.scratch()});
+  ASSERT_TRUE(wait_until([&] { return fs::exists(fs::symlink_status(link)); }, 3000ms));
+  kill(pid, SIGTERM);
+  EXPECT_EQ(tool.finish(pid).status, 0);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+}
+
+TEST(KolmsimTool, InterruptGoesToTheCommandWhileTheSimulatorStaysUp) {
+  ToolRunner tool;
+  // The command outlives an interrupt sent to kolmsim alone, and can still use the port afterwards.
+  const pid_t pid = tool.start({"--quiet", "--port-dir", tool.scratch(), "--", "sh", "-c",
+                                "touch \"$PEKOLM_PORT_DIR/ready\"; sleep 0.3; test -c \"$PEKOLM_PORT_DIR/com1\""});
+  ASSERT_TRUE(wait_until([&] { return fs::exists(tool.scratch() + "/ready"); }, 3000ms));
+  kill(pid, SIGINT);
+  EXPECT_EQ(tool.finish(pid).status, 0);
+}
+
+TEST(KolmsimTool, RejectsBadOptionsWithStatusTwo) {
+  ToolRunner tool;
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--com", "0"}, {"--com", "256"}, {"--rate-code", "0x50"}, {"--firmware", "x"}, {"--frobnicate"},
+           {"--"}, {"program"}, {"--com"}, {"--quiet=yes"}}) {
+    const ToolResult r = tool.run(args);
+    EXPECT_EQ(r.status, 2) << args[0];
+    EXPECT_EQ(r.err.rfind("kolmsim: ", 0), 0u) << r.err;
+  }
+}
+
+TEST(KolmsimTool, HelpDocumentsEveryOption) {
+  ToolRunner tool;
+  const ToolResult r = tool.run({"--help"});
+  EXPECT_EQ(r.status, 0);
+  for (const char* option : {"--com", "--port-dir", "--firmware", "--rate-code", "--not-transmitting", "--mode",
+                             "--quiet", "--help", "PEKOLM_PORT_DIR"}) {
+    EXPECT_NE(r.out.find(option), std::string::npos) << option;
+  }
+}
+
+TEST(ToolOptions, SetTheSimulatorsStartingState) {
+  const auto parsed = kolmsim::tool::parse_arguments(
+      {"--firmware", "9", "--rate-code", "0xAF", "--mode", "0", "--not-transmitting", "--", "prog", "--com", "3"});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  const auto& o = *parsed.options;
+  EXPECT_EQ(o.simulator.firmware_version, 9);
+  EXPECT_EQ(o.simulator.rate_code, 0xAF);
+  EXPECT_EQ(o.simulator.mode, 0);
+  EXPECT_FALSE(o.simulator.transmitting);
+  EXPECT_EQ(o.simulator.tx_mode & 0x02, 0);
+  EXPECT_EQ(o.com, 1);  // options after "--" belong to the command
+  EXPECT_EQ(o.command, (std::vector<std::string>{"prog", "--com", "3"}));
+}
+
+}  // namespace
