@@ -35,12 +35,10 @@ class Commands : public ::testing::Test {
   }
   // The commands that reached the amplifier, in hex, once `count` have arrived.
   static std::vector<std::string> sent(std::size_t count) {
-    std::vector<std::string> text;
-    for (const Bytes& command : amplifier->wait_for_commands(count)) text.push_back(hex(command));
-    return text;
+    return amplifier->sent_hex(count);
   }
   static void answer_with(std::uint8_t command, Bytes payload) {
-    amplifier->sim().set_fault(command, kolmsim::AnswerFault{.payload = std::move(payload), .once = true});
+    amplifier->answer_once(command, std::move(payload));
   }
 
   static SimulatedAmplifier* amplifier;

@@ -35,12 +35,10 @@ class DigitalIo : public ::testing::Test {
     for (auto& [port, a] : amplifiers) a->forget_commands();
   }
   static Strings sent(int port, std::size_t n) {
-    Strings text;
-    for (const Bytes& command : amplifiers[port]->wait_for_commands(n)) text.push_back(hex(command));
-    return text;
+    return amplifiers[port]->sent_hex(n);
   }
   static void answer_with(std::uint8_t command, Bytes payload) {
-    amplifiers[v12]->sim().set_fault(command, kolmsim::AnswerFault{.payload = std::move(payload), .once = true});
+    amplifiers[v12]->answer_once(command, std::move(payload));
   }
   static void failed(int port, int result, int code) {
     EXPECT_EQ(result, -1);

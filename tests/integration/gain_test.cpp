@@ -24,12 +24,10 @@ class Gain : public ::testing::Test {
   static void TearDownTestSuite() { delete amplifier; }
   void SetUp() override { amplifier->forget_commands(); }
   static Strings sent(std::size_t n) {
-    Strings text;
-    for (const Bytes& command : amplifier->wait_for_commands(n)) text.push_back(hex(command));
-    return text;
+    return amplifier->sent_hex(n);
   }
   static void answer_with(Bytes payload) {
-    amplifier->sim().set_fault(0xB3, kolmsim::AnswerFault{.payload = std::move(payload), .once = true});
+    amplifier->answer_once(0xB3, std::move(payload));
   }
   static void refused(int result, int on_port = port) {
     EXPECT_EQ(result, -1);

@@ -30,12 +30,10 @@ class NormOffset : public ::testing::Test {
     for (SimulatedAmplifier* a : {amplifier, old_amplifier}) a->forget_commands();
   }
   static Strings sent(SimulatedAmplifier* a, std::size_t n) {
-    Strings text;
-    for (const Bytes& command : a->wait_for_commands(n)) text.push_back(hex(command));
-    return text;
+    return a->sent_hex(n);
   }
   static void answer_with(std::uint8_t command, Bytes payload) {
-    amplifier->sim().set_fault(command, kolmsim::AnswerFault{.payload = std::move(payload), .once = true});
+    amplifier->answer_once(command, std::move(payload));
   }
   static void failed(int result, int code, int on_port = port) {
     EXPECT_EQ(result, -1);

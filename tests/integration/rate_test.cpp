@@ -31,9 +31,7 @@ class Rate : public ::testing::Test {
     for (SimulatedAmplifier* a : {slow, fast}) a->forget_commands();
   }
   static Strings sent(SimulatedAmplifier* a, std::size_t count) {
-    Strings text;
-    for (const Bytes& command : a->wait_for_commands(count)) text.push_back(hex(command));
-    return text;
+    return a->sent_hex(count);
   }
   static inline SimulatedAmplifier* slow = nullptr;
   static inline SimulatedAmplifier* fast = nullptr;
@@ -62,9 +60,9 @@ TEST_F(Rate, SlowLineLimitKeepsTheBaudRateOfActivation) {
 }
 
 TEST_F(Rate, ReadTurnsTheCodeIntoHertz) {
-  fast->sim().set_fault(0x16, kolmsim::AnswerFault{.payload = Bytes{0x93}, .once = true});
+  fast->answer_once(0x16, Bytes{0x93});
   EXPECT_EQ(KolmreadFreq(fast_port), 1.0 / 86400);
-  fast->sim().set_fault(0x16, kolmsim::AnswerFault{.payload = Bytes{0x50}, .once = true});
+  fast->answer_once(0x16, Bytes{0x50});
   EXPECT_EQ(KolmreadFreq(fast_port), -1.0);
   EXPECT_EQ(KolmgetLastError(fast_port), 0x30000060);
   EXPECT_EQ(sent(fast, 2), (Strings{"16", "16"}));

@@ -20,12 +20,10 @@ class Scale : public ::testing::Test {
   static void TearDownTestSuite() { delete amplifier; }
   void SetUp() override { amplifier->forget_commands(); }
   static Strings sent(std::size_t n) {
-    Strings text;
-    for (const Bytes& command : amplifier->wait_for_commands(n)) text.push_back(hex(command));
-    return text;
+    return amplifier->sent_hex(n);
   }
   static void answer_with(Bytes payload) {
-    amplifier->sim().set_fault(0x89, kolmsim::AnswerFault{.payload = std::move(payload), .once = true});
+    amplifier->answer_once(0x89, std::move(payload));
   }
   static inline SimulatedAmplifier* amplifier = nullptr;
 };

@@ -29,9 +29,7 @@ class Thresholds : public ::testing::Test {
     amplifier->forget_commands();
   }
   static Strings sent(std::size_t n) {
-    Strings text;
-    for (const Bytes& command : amplifier->wait_for_commands(n)) text.push_back(hex(command));
-    return text;
+    return amplifier->sent_hex(n);
   }
   static void refused(int result) {
     EXPECT_EQ(result, -1);
@@ -85,7 +83,7 @@ TEST_F(Thresholds, ReadAsksBothRegistersAndConverts) {
 
 TEST_F(Thresholds, FailedReadsLeaveTheOutputsAlone) {
   double on = 7, off = 7;
-  amplifier->sim().set_fault(0x21, kolmsim::AnswerFault{.payload = bytes({0x04, 0xBC, 0xF4}), .once = true});
+  amplifier->answer_once(0x21, bytes({0x04, 0xBC, 0xF4}));
   EXPECT_EQ(KolmreadThreshold(port, 2, &on, &off), -1);  // wrong echo: no second query
   EXPECT_EQ(KolmgetLastError(port), 0x30000060);
   amplifier->sim().update_state([](kolmsim::AmplifierState& s) { s.thresholds[1] = 0xFFFF; });

@@ -30,12 +30,10 @@ class Units : public ::testing::Test {
   }
   void SetUp() override { amplifier->forget_commands(); }
   static Strings sent(std::size_t n) {
-    Strings text;
-    for (const Bytes& command : amplifier->wait_for_commands(n)) text.push_back(hex(command));
-    return text;
+    return amplifier->sent_hex(n);
   }
   static void answer_with(std::uint8_t command, Bytes payload) {
-    amplifier->sim().set_fault(command, kolmsim::AnswerFault{.payload = std::move(payload), .once = true});
+    amplifier->answer_once(command, std::move(payload));
   }
   static void failed(int result, int code, int on_port = port) {
     EXPECT_EQ(result, -1);

@@ -76,6 +76,16 @@ long elapsed_ms(std::chrono::steady_clock::time_point start) {
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
 }
 
+std::vector<std::string> SimulatedAmplifier::sent_hex(std::size_t count) const {
+  std::vector<std::string> text;
+  for (const Bytes& command : wait_for_commands(count)) text.push_back(hex(command));
+  return text;
+}
+
+void SimulatedAmplifier::answer_once(std::uint8_t command, Bytes payload) {
+  simulator_.set_fault(command, kolmsim::AnswerFault{.payload = std::move(payload), .once = true});
+}
+
 Bytes bytes(std::initializer_list<int> values) {
   Bytes result;
   for (int v : values) result.push_back(static_cast<std::uint8_t>(v));

@@ -36,6 +36,10 @@ class SimulatedAmplifier {
   // than the library returns).
   std::vector<Bytes> wait_for_commands(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(2)) const;
   void forget_commands() { simulator_.clear_commands(); }
+  // The commands received, in hex ("0C 01"), once `count` have arrived.
+  std::vector<std::string> sent_hex(std::size_t count) const;
+  // The next answer to `command` carries this payload instead of the amplifier's own.
+  void answer_once(std::uint8_t command, Bytes payload);
 
  private:
   int port_;
