@@ -34,7 +34,7 @@ class SimulatedAmplifier {
   std::vector<Bytes> commands() const;
   // Waits until `count` commands have arrived (send-only commands reach the simulator a little later
   // than the library returns).
-  std::vector<Bytes> wait_for_commands(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(2)) const;
+  std::vector<Bytes> wait_for_commands(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
   void forget_commands() { simulator_.clear_commands(); }
   // The commands received, in hex ("0C 01"), once `count` have arrived.
   std::vector<std::string> sent_hex(std::size_t count) const;
@@ -50,7 +50,7 @@ class SimulatedAmplifier {
 const std::string& port_dir();
 
 // Polls the condition until it holds or the time is up; its last answer.
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(3));
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // Milliseconds since `start`.
 long elapsed_ms(std::chrono::steady_clock::time_point start);
