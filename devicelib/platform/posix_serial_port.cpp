@@ -12,6 +12,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -80,7 +81,24 @@ class PosixSerialPort final : public SerialPort {
       if (::poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR) return {done, errno};
       if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return {done, EIO};
     }
-    return {done, 0};
+    if (done < count) return {done, 0};
+    return {count - wait_until_sent(deadline), 0};
+  }
+
+  // A tty write returns once the bytes are in the kernel's buffer, even while flow control holds the line.
+  // A write counts as done when the bytes have left; what is still queued at the deadline is dropped and
+  // counts as not written. Returns the bytes left over.
+  std::size_t wait_until_sent(std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+      int queued = 0;
+      if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return 0;
+      if (std::chrono::steady_clock::now() >= deadline) {
+        ::tcflush(fd_, TCOFLUSH);
+        return static_cast<std::size_t>(queued);
+      }
+      struct timespec pause = {0, 200000};  // 0.2 ms: a byte at 230400 baud takes 0.04 ms
+      ::nanosleep(&pause, nullptr);
+    }
   }
 
   WaitResult wait_readable() override {

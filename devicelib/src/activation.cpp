@@ -72,7 +72,9 @@ int fail_activation(std::uint32_t code) {
 
 using namespace pekolm;
 
-PEKOLM_API int KolmactivateExtended(int port, int baud, int bufferSize, int flags) {
+namespace {
+
+int activate(int port, int baud, int bufferSize, int flags) {
   ports::activation_port = port;
   if (!ports::in_range(port)) return fail_activation(error::bad_port);
   const std::uint32_t buffer_size = clamp_buffer_size(bufferSize);
@@ -80,33 +82,37 @@ PEKOLM_API int KolmactivateExtended(int port, int baud, int bufferSize, int flag
     return fail_activation(error::bad_argument);
   }
 
-  std::shared_ptr<Device> device;
-  try {
-    device = std::make_shared<Device>();
-  } catch (const std::bad_alloc&) {
-    return fail_activation(error::out_of_memory);
-  }
+  if (ports::taken(port)) return fail_activation(error::already_open);
+
+  std::shared_ptr<Device> device = std::make_shared<Device>();
   device->port_number = port;
   device->baud = baud;
   if (!ports::reserve(port, device)) return fail_activation(error::already_open);
 
-  // Until the port is open, a failure only has to give the slot back; the device dies with it.
-  auto give_back = [&](std::uint32_t code) {
-    ports::vacate(port, device.get());
-    return fail_activation(code);
-  };
+  // Until the port is open, a failure (or an exception) only has to give the slot back; the device dies
+  // with it.
+  struct SlotGuard {
+    int port;
+    const Device* device;
+    bool keep = false;
+    ~SlotGuard() {
+      if (!keep) ports::vacate(port, device);
+    }
+  } slot{port, device.get()};
+
   for (ValueRing& ring : device->rings) {
-    if (!ring.allocate(buffer_size)) return give_back(error::out_of_memory);
+    if (!ring.allocate(buffer_size)) return fail_activation(error::out_of_memory);
   }
   int os_error = 0;
   platform::LineSettings settings{baud, (flags & activation_flag::handshake) != 0};
   device->port = platform::open_serial_port(port, settings, os_error);
-  if (!device->port) return give_back(static_cast<std::uint32_t>(os_error));
+  if (!device->port) return fail_activation(static_cast<std::uint32_t>(os_error));
   try {
     start_receive_thread(device);
   } catch (const std::system_error& e) {
-    return give_back(static_cast<std::uint32_t>(e.code().value()));
+    return fail_activation(static_cast<std::uint32_t>(e.code().value()));
   }
+  slot.keep = true;
   device->open = true;
 
   sleep_at_least((flags & activation_flag::slow_start) ? 2000ms : 500ms);
@@ -115,6 +121,18 @@ PEKOLM_API int KolmactivateExtended(int port, int baud, int bufferSize, int flag
     return fail_activation(error::cts_timeout);
   }
   return run_startup_sequence(port, flags);
+}
+
+}  // namespace
+
+PEKOLM_API int KolmactivateExtended(int port, int baud, int bufferSize, int flags) {
+  try {
+    return activate(port, baud, bufferSize, flags);
+  } catch (const std::bad_alloc&) {
+    return fail_activation(error::out_of_memory);
+  } catch (...) {
+    return fail_activation(error::lock_failed);
+  }
 }
 
 PEKOLM_API int KolmactExt(int port, int baud, int bufferSize) {

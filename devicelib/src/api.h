@@ -49,6 +49,8 @@ T run_on_port(int port, T failed, Operation&& operation) {
     if (std::shared_ptr<Device> device = ports::find_open(port)) device->last_error = error::out_of_memory;
     return failed;
   } catch (...) {
+    // Only a failing lock can throw here.
+    if (std::shared_ptr<Device> device = ports::find_open(port)) device->last_error = error::lock_failed;
     return failed;
   }
 }

@@ -56,7 +56,7 @@ struct Device {
   std::thread receive_thread;
 
   // ---- state and errors ----
-  std::atomic<bool> open{false};            // set last by activation, cleared first by teardown
+  std::atomic<bool> open{false};            // set last by activation, cleared last by teardown
   std::atomic<std::uint32_t> receive_error{0};  // the receive thread's; read operations fail while set
   std::atomic<std::uint32_t> last_error{0};     // the last failed operation's
   std::atomic<bool> transmitting{false};        // the amplifier is taken to be sending values

@@ -37,6 +37,11 @@ std::shared_ptr<Device> find_open(int port) {
   return device;
 }
 
+bool taken(int port) {
+  std::lock_guard lock(table().mutex);
+  return table().slots[port] != nullptr;
+}
+
 bool reserve(int port, std::shared_ptr<Device> device) {
   std::lock_guard lock(table().mutex);
   if (table().slots[port]) return false;

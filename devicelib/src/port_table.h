@@ -22,6 +22,8 @@ extern std::atomic<int> activation_port;
 
 // The device of an open port, or null: the port check every operation starts with.
 std::shared_ptr<Device> find_open(int port);
+// Whether the slot holds a device (open or being activated).
+bool taken(int port);
 // Places a device in a free slot; false when the slot is taken (open or being activated).
 bool reserve(int port, std::shared_ptr<Device> device);
 // Empties the slot if it still holds this device.

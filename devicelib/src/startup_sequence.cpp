@@ -11,7 +11,10 @@ using namespace std::chrono_literals;
 
 int run_startup_sequence(int port, int flags) {
   std::shared_ptr<Device> device = ports::find_open(port);
-  if (!device) return -1;
+  if (!device) {
+    ports::library_error = error::bad_port;
+    return -1;
+  }
 
   auto give_up = [&](bool release) {
     ports::library_error = device->last_error.load();
@@ -37,7 +40,9 @@ int run_startup_sequence(int port, int flags) {
   for (int attempt = 0; attempt < tries && mode == -1; ++attempt) mode = KolmgetMode(port);
   if (mode == -1) return give_up(true);
   if (mode == 0) {
+    // Its result does not count, and a successful activation leaves no error behind.
     KolmsetMode(port, 1, "quiran");
+    device->last_error = 0;
     sleep_at_least(100ms);
   }
 

@@ -125,6 +125,21 @@ TEST_F(FakePort, TransmissionModeFailureOtherThanSilenceFailsActivation) {
   EXPECT_EQ(KolmgetLastError(40), 0x20000005);
 }
 
+TEST_F(FakePort, FailedModeCommandLeavesNoErrorAfterASuccessfulActivation) {
+  line->responder = [](const FakeBytes& command) -> FakeBytes {
+    if (!command.empty() && command[0] == 0x27) return answer_frame({0});  // mode 0: needs switching
+    return default_response(command);
+  };
+  {
+    std::lock_guard lock(line->mutex);
+    line->failing_write = 2;  // the mode command
+    line->write_errno = 5;
+  }
+  ASSERT_EQ(KolmactExt(40, 9600, 16), 0);
+  EXPECT_EQ(KolmgetLastError(40), 0);
+  EXPECT_EQ(hex(line->written()[1]), "26 01 71 75 69 72 61 6E");
+}
+
 TEST_F(FakePort, ReadErrorIsReportedAsTheReceiveError) {
   ASSERT_EQ(KolmactExt(40, 9600, 16), 0);
   {
