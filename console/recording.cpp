@@ -1,0 +1,90 @@
+// The display of samples and the noise recording into "Daten.txt" (keys a and A).
+#include "recording.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "commands.h"
+#include "dialog.h"
+#include "display_text.h"
+#include "pekolm.h"
+
+namespace kolmconsole {
+
+namespace {
+
+constexpr const char* recording_file_name = "Daten.txt";
+
+void finish_timed_recording(Console& console) {
+  Recording& recording = console.recording;
+  recording.running = false;
+  for (int i = 0; i < 4; ++i) {
+    std::fprintf(recording.file, "K%i: PPnoise=%.5lf\n", i + 1,
+                 noise_figure(console.norms[i], console.extremes.max[i], console.extremes.min[i]));
+  }
+  std::fclose(recording.file);
+  recording.file = nullptr;
+}
+
+// Waits for the next calendar second and empties the value buffers then, so that a recording of n seconds
+// covers n whole seconds of fresh samples. Returns that second.
+std::time_t start_on_second_boundary(int port) {
+  const std::time_t t0 = std::time(nullptr);
+  std::time_t t1 = t0;
+  while ((t1 = std::time(nullptr)) == t0) pause_ms(1);
+  KolmclearDLLbuffer(port);
+  return t1;
+}
+
+void start_recording(Console& console) {
+  Recording& recording = console.recording;
+  recording.file = std::fopen(recording_file_name, "w");
+  if (recording.file == nullptr) {
+    std::printf("\n%s kann nicht angelegt werden (%s), keine Aufzeichnung.\n", recording_file_name,
+                std::strerror(errno));
+    return;
+  }
+  recording.running = true;
+  // Each recording measures its own spread, from the norms now in force.
+  console.extremes.reset(console.norms);
+  line_end();
+  inline_prompt("Aufzeichnungzeit? (0: dauernd): ");
+  const int seconds = ask_int(console);
+  recording.end_time = seconds;
+  if (seconds != 0) recording.end_time = start_on_second_boundary(console.port) + seconds;
+}
+
+}  // namespace
+
+void show_block(Console& console, const double* values, int count) {
+  Recording& recording = console.recording;
+  for (int j = 0; j < count / 4; ++j) {
+    const double* sample = values + 4 * j;
+    double display[4];
+    to_display_units(sample, console.norms, display);
+    std::fputs(sample_line(display).c_str(), stdout);
+    if (!recording.running) continue;
+    console.extremes.track(display);
+    if (recording.end_time != 0 && std::time(nullptr) >= recording.end_time) finish_timed_recording(console);
+  }
+  std::fflush(stdout);
+}
+
+void abandon_recording(Console& console) {
+  Recording& recording = console.recording;
+  if (recording.file != nullptr) std::fclose(recording.file);
+  recording.file = nullptr;
+  recording.running = false;
+}
+
+void command_recording(Console& console) {
+  if (console.recording.running) {
+    if (confirm(console, "\nAufzeichnung beenden? (j / n): ")) abandon_recording(console);
+    return;
+  }
+  if (confirm(console, "\nMesswerte aufzeichnen? (j / n): ")) start_recording(console);
+}
+
+}  // namespace kolmconsole

@@ -1,0 +1,186 @@
+// The terminal layer for POSIX systems: termios modes, poll() for a pending key, signal-safe restore.
+#include "terminal.h"
+
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+
+namespace kolmconsole {
+
+namespace {
+
+// Kept outside the object because the signal handlers need them.
+struct termios g_original;  // the settings found at start, restored on every way out
+struct termios g_key_mode;  // one key per read, no echo; Ctrl-C still raises SIGINT
+struct termios g_line_mode;  // canonical with echo, what a person expects when typing a number
+volatile sig_atomic_t g_have_terminal = 0;
+volatile sig_atomic_t g_in_key_mode = 0;
+
+constexpr int ending_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+
+void apply(const struct termios& mode) { ::tcsetattr(STDIN_FILENO, TCSANOW, &mode); }
+
+void restore_original() {
+  if (g_have_terminal) apply(g_original);
+}
+
+void install(int signal_number, void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(signal_number, &action, nullptr);
+}
+
+// Restores the terminal, then lets the signal do what it would have done (end the program with the
+// signal's status); the re-raised signal is delivered when the handler returns.
+void on_ending_signal(int signal_number) {
+  restore_original();
+  install(signal_number, SIG_DFL);
+  ::raise(signal_number);
+}
+
+void on_stop(int) {
+  restore_original();
+  install(SIGTSTP, SIG_DFL);
+  ::raise(SIGTSTP);
+}
+
+// Back from a stop: the shell may have changed the settings, so set ours again.
+void on_continue(int) {
+  install(SIGTSTP, on_stop);
+  if (g_have_terminal) apply(g_in_key_mode ? g_key_mode : g_line_mode);
+}
+
+}  // namespace
+
+Terminal::Terminal() : is_terminal_(::isatty(STDIN_FILENO) == 1) {
+  if (is_terminal_ && ::tcgetattr(STDIN_FILENO, &g_original) == 0) {
+    g_key_mode = g_original;
+    g_key_mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    g_key_mode.c_cc[VMIN] = 1;
+    g_key_mode.c_cc[VTIME] = 0;
+    g_line_mode = g_original;
+    g_line_mode.c_lflag |= ICANON | ECHO;
+    g_have_terminal = 1;
+  } else {
+    is_terminal_ = false;
+  }
+  for (int signal_number : ending_signals) install(signal_number, on_ending_signal);
+  if (is_terminal_) {
+    install(SIGTSTP, on_stop);
+    install(SIGCONT, on_continue);
+  }
+}
+
+Terminal::~Terminal() {
+  std::fflush(stdout);
+  restore_original();
+  g_have_terminal = 0;
+}
+
+void Terminal::enter_key_mode() {
+  if (is_terminal_ && !g_in_key_mode) {
+    g_in_key_mode = 1;
+    apply(g_key_mode);
+  }
+}
+
+void Terminal::enter_line_mode() {
+  if (is_terminal_ && g_in_key_mode) {
+    g_in_key_mode = 0;
+    apply(g_line_mode);
+  }
+}
+
+bool Terminal::fill() {
+  if (ended_) return false;
+  std::fflush(stdout);
+  enter_line_mode();
+  char chunk[256];
+  for (;;) {
+    const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
+    if (got > 0) {
+      if (next_ == pending_.size()) {
+        pending_.clear();
+        next_ = 0;
+      }
+      pending_.append(chunk, static_cast<std::size_t>(got));
+      return true;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    ended_ = true;
+    return false;
+  }
+}
+
+int Terminal::peek() {
+  if (next_ == pending_.size() && !fill()) return -1;
+  return static_cast<unsigned char>(pending_[next_]);
+}
+
+int Terminal::get() {
+  const int c = peek();
+  if (c != -1) ++next_;
+  return c;
+}
+
+bool Terminal::key_pending() {
+  if (!is_terminal_ && next_ < pending_.size()) return true;
+  if (ended_) return false;
+  enter_key_mode();
+  struct pollfd input {STDIN_FILENO, POLLIN, 0};
+  if (::poll(&input, 1, 0) <= 0) return false;
+  if (is_terminal_) return (input.revents & POLLIN) != 0;
+  // A pipe or file: readable may also mean ended, which only a read can tell.
+  return fill();
+}
+
+int Terminal::read_key(bool echo) {
+  int key = -1;
+  if (is_terminal_) {
+    // Straight from the terminal, past any rest of a typed line: that belongs to the line input.
+    std::fflush(stdout);
+    enter_key_mode();
+    unsigned char c = 0;
+    for (;;) {
+      const ssize_t got = ::read(STDIN_FILENO, &c, 1);
+      if (got == 1) {
+        key = c;
+        break;
+      }
+      if (got < 0 && errno == EINTR) continue;
+      break;
+    }
+  } else {
+    key = get();
+  }
+  if (echo && key != -1) std::putchar(key);
+  std::fflush(stdout);
+  return key;
+}
+
+void Terminal::discard_pending_input() {
+  if (!is_terminal_) return;
+  pending_.clear();
+  next_ = 0;
+}
+
+void pause_ms(int milliseconds) {
+  struct timespec wait {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+  while (::nanosleep(&wait, &wait) == -1 && errno == EINTR) {
+  }
+}
+
+void tone(int /*frequency_hz*/, int milliseconds) {
+  std::fputs("\a", stdout);
+  std::fflush(stdout);
+  pause_ms(milliseconds);
+}
+
+}  // namespace kolmconsole

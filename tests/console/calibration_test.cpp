@@ -1,0 +1,90 @@
+// Calibration with the 50 g test load: the new norm from a known load, and every way it can end without
+// one.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "console_session.h"
+
+namespace console_testing {
+namespace {
+
+constexpr int port = 14;
+using Strings = std::vector<std::string>;
+
+class Calibration : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    link(sim, port);
+    for (int channel = 1; channel <= 4; ++channel) sim.set_channel_raw(channel, 32768);
+    ASSERT_NO_FATAL_FAILURE(start_up(console, sim, port));
+  }
+  void ends_with(const std::string& last_output) {
+    ASSERT_TRUE(console.expect(last_output + " Beliebige Taste...\n\n")) << console.tail();
+    console.send(" ");
+  }
+
+  kolmsim::Simulator sim;  // 25 Hz: the means take 10 and 20 samples
+  ConsoleSession console{testing_support::port_dir()};
+};
+
+TEST_F(Calibration, AKnownLoadGivesTheNormThatShowsFifty) {
+  console.send("k");
+  ASSERT_TRUE(console.answer("kEntlasten, dann Kanal (1..4) eingeben:\n", "1\n")) << console.tail();
+  ASSERT_TRUE(console.expect("Prueflast von 50 g auflegen, Taste druecken...\n")) << console.tail();
+  // 3277 counts: 0.10500801 normalised.
+  sim.set_channel_load(1, 3277);
+  std::this_thread::sleep_for(100ms);
+  console.send("x\n");
+  ASSERT_TRUE(console.answer("Neue Normierung: 476.154. Diesen Wert setzen? (j / n): \n", "j\n")) << console.tail();
+  ASSERT_NO_FATAL_FAILURE(ends_with("\nKolmDispSetNorm: 0\n KolmDispGetNorm: 476.154\n"));
+
+  const Strings sent = commands(sim, 3);
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_EQ(sent[0], "0C 01");
+  EXPECT_EQ(sent[1].substr(0, 5), "BA 01");
+  EXPECT_EQ(sent[2], "BB 01");
+  // The loaded channel now reads the test load.
+  ASSERT_TRUE(console.expect("W1: 50.00000 W2: 0.00000 W3: 0.00000 W4: 0.00000\n")) << console.tail();
+}
+
+TEST_F(Calibration, EqualMeansOfferNoNormAndChannelsOutsideTheTableNoCalibration) {
+  console.send("k");
+  ASSERT_TRUE(console.answer("kEntlasten, dann Kanal (1..4) eingeben:\n", "2\n")) << console.tail();
+  ASSERT_TRUE(console.answer("Prueflast von 50 g auflegen, Taste druecken...\n", "x\n")) << console.tail();
+  ASSERT_NO_FATAL_FAILURE(ends_with("Mit und ohne Prueflast gleiche Werte: keine neue Normierung.\n"));
+  EXPECT_EQ(commands(sim, 1), Strings{"0C 02"});
+
+  sim.clear_commands();
+  console.send("k");
+  ASSERT_TRUE(console.answer("kEntlasten, dann Kanal (1..4) eingeben:\n", "0\n")) << console.tail();
+  ASSERT_NO_FATAL_FAILURE(ends_with("Kanal 0 hat keine Normierung: keine Kalibrierung.\n"));
+  // Zero still runs, for all four channels as the library does for 0.
+  EXPECT_EQ(commands(sim, 4), (Strings{"0C 01", "0C 02", "0C 03", "0C 04"}));
+
+  sim.clear_commands();
+  console.send("k");
+  ASSERT_TRUE(console.answer("kEntlasten, dann Kanal (1..4) eingeben:\n", "5\n")) << console.tail();
+  ASSERT_NO_FATAL_FAILURE(ends_with("Kanal 5 hat keine Normierung: keine Kalibrierung.\n"));
+  EXPECT_EQ(commands(sim, 0), Strings{});
+  ASSERT_TRUE(console.expect("W1: 0.00000 W2: 0.00000 W3: 0.00000 W4: 0.00000\n")) << console.tail();
+}
+
+TEST_F(Calibration, GivesUpWhenNoValueCameForTenSeconds) {
+  console.send("x");
+  ASSERT_NO_FATAL_FAILURE(ends_with("xKolmstopTX: 0\n"));
+  console.send("k");
+  ASSERT_TRUE(console.answer("kEntlasten, dann Kanal (1..4) eingeben:\n", "1\n")) << console.tail();
+  const Clock::time_point asked = Clock::now();
+  ASSERT_TRUE(console.expect("Seit 10 s kein Messwert: Kalibrierung abgebrochen.\n Beliebige Taste...\n\n", 20s))
+      << console.tail();
+  EXPECT_GE(console.matched_at() - asked, 9900ms);
+  EXPECT_EQ(console.output().find("Prueflast"), std::string::npos);
+  console.send(" ");
+  console.send("y");
+  ASSERT_NO_FATAL_FAILURE(ends_with("yKolmstartTX: 0\n"));
+  ASSERT_TRUE(console.expect("W1: ")) << console.tail();
+}
+
+}  // namespace
+}  // namespace console_testing

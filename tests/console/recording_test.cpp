@@ -1,0 +1,112 @@
+// Noise recordings into "Daten.txt": a timed recording and its four lines, recordings that end without
+// writing, and a file that cannot be created.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "console_session.h"
+
+namespace console_testing {
+namespace {
+
+constexpr int port = 15;
+
+class Recording : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    link(sim, port);
+    for (int channel = 1; channel <= 4; ++channel) sim.set_channel_raw(channel, 32768);
+  }
+  void start() { ASSERT_NO_FATAL_FAILURE(start_up(console, sim, port)); }
+  void ends_with(const std::string& last_output) {
+    ASSERT_TRUE(console.expect(last_output + " Beliebige Taste...\n\n")) << console.tail();
+    console.send(" ");
+  }
+  std::string data_file() const { return console.work_dir() + "/Daten.txt"; }
+
+  kolmsim::Simulator sim;
+  ConsoleSession console{testing_support::port_dir()};
+};
+
+TEST_F(Recording, ATimedRecordingWritesThePeakToPeakNoiseOfEachChannel) {
+  set_norm(sim, 4, 2.0f);
+  ASSERT_NO_FATAL_FAILURE(start());
+  // Channels 1 and 2 stay constant; 3 and 4 step from above to below their zero during the recording.
+  sim.set_channel_raw(3, 32768 + 1000);
+  sim.set_channel_raw(4, 32768 + 500);
+
+  console.send("a");
+  ASSERT_TRUE(console.answer("a\nMesswerte aufzeichnen? (j / n): ", "j\n")) << console.tail();
+  ASSERT_TRUE(console.expect("\nAufzeichnungzeit? (0: dauernd): ")) << console.tail();
+  console.send("2\n");
+  const Clock::time_point answered = Clock::now();
+  ASSERT_TRUE(console.expect(" Beliebige Taste...\n\n")) << console.tail();
+  EXPECT_TRUE(std::filesystem::exists(data_file()));
+  EXPECT_EQ(read_file(data_file()), "");
+  std::this_thread::sleep_for(300ms);
+  sim.set_channel_raw(3, 32768 - 1000);
+  sim.set_channel_raw(4, 32768 - 500);
+  console.send(" ");
+
+  ASSERT_TRUE(testing_support::eventually([&] { return read_file(data_file()).size() > 60; }, 5s));
+  const auto written = Clock::now();
+  // The spread is 2000 and 1000 counts: 2 / (2000 * 1.05 / 32767.5) and twice that, whatever the norm.
+  EXPECT_EQ(read_file(data_file()),
+            "K1: PPnoise=inf\nK2: PPnoise=inf\nK3: PPnoise=31.20714\nK4: PPnoise=62.41429\n");
+  EXPECT_GE(written - answered, 1900ms) << "the recording covers two whole seconds";
+  // The display goes on.
+  const std::string before = console.output();
+  ASSERT_TRUE(testing_support::eventually([&] { return console.output().size() > before.size() + 200; }));
+}
+
+TEST_F(Recording, ARecordingStoppedByHandOrByQuitLeavesTheFileEmpty) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  console.send("a");
+  ASSERT_TRUE(console.answer("a\nMesswerte aufzeichnen? (j / n): ", "n\n")) << console.tail();
+  ASSERT_NO_FATAL_FAILURE(ends_with(""));
+  EXPECT_FALSE(std::filesystem::exists(data_file())) << "no recording, no file";
+
+  console.send("A");
+  ASSERT_TRUE(console.answer("A\nMesswerte aufzeichnen? (j / n): ", "j\n")) << console.tail();
+  ASSERT_TRUE(console.answer("\nAufzeichnungzeit? (0: dauernd): ", "0\n")) << console.tail();
+  ASSERT_NO_FATAL_FAILURE(ends_with(""));
+  std::this_thread::sleep_for(1200ms);
+  console.send("a");
+  ASSERT_TRUE(console.answer("a\nAufzeichnung beenden? (j / n): ", "J\n")) << console.tail();
+  ASSERT_NO_FATAL_FAILURE(ends_with(""));
+  console.send("A");
+  ASSERT_TRUE(console.answer("A\nAufzeichnung beenden? (j / n): ", "j\n")) << console.tail();
+  ASSERT_NO_FATAL_FAILURE(ends_with(""));
+  EXPECT_EQ(read_file(data_file()), "");
+
+  // A timed recording cut short by q.
+  console.send("a");
+  ASSERT_TRUE(console.answer("a\nMesswerte aufzeichnen? (j / n): ", "j\n")) << console.tail();
+  ASSERT_TRUE(console.answer("\nAufzeichnungzeit? (0: dauernd): ", "60\n")) << console.tail();
+  ASSERT_NO_FATAL_FAILURE(ends_with(""));
+  console.send("q");
+  ASSERT_NO_FATAL_FAILURE(ends_with("q"));
+  const std::optional<Ending> ending = console.wait_exit();
+  ASSERT_TRUE(ending);
+  EXPECT_TRUE(ending->exited);
+  EXPECT_EQ(ending->status, 0);
+  EXPECT_EQ(read_file(data_file()), "");
+}
+
+TEST_F(Recording, AFileThatCannotBeCreatedStartsNoRecording) {
+  ASSERT_TRUE(std::filesystem::create_directory(data_file()));
+  ASSERT_NO_FATAL_FAILURE(start());
+  console.send("a");
+  ASSERT_TRUE(console.answer("a\nMesswerte aufzeichnen? (j / n): ", "j\n")) << console.tail();
+  ASSERT_NO_FATAL_FAILURE(ends_with("\nDaten.txt kann nicht angelegt werden (Is a directory), keine Aufzeichnung.\n"));
+  EXPECT_EQ(console.output().find("Aufzeichnungzeit"), std::string::npos);
+  // Still not recording: a asks to start one again.
+  console.send("a");
+  ASSERT_TRUE(console.answer("a\nMesswerte aufzeichnen? (j / n): ", "n\n")) << console.tail();
+  ASSERT_NO_FATAL_FAILURE(ends_with(""));
+}
+
+}  // namespace
+}  // namespace console_testing
