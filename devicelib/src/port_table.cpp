@@ -14,15 +14,20 @@ std::atomic<std::uint32_t> library_error{0};
 std::atomic<int> activation_port{0};
 
 namespace {
-// The mutex is held only to copy a pointer in or out, never across I/O. The table is never destroyed, so
-// that the unload hook finds it whatever order the library's static objects go in.
+// The mutex is held only to copy a pointer in or out, never across I/O.
 struct Table {
   std::mutex mutex;
   std::array<std::shared_ptr<Device>, last_port + 1> slots;
 };
+// Never destroyed, so that the unload hook finds it whatever order the library's static objects go in; and
+// not on the heap, so that an unloaded library leaves no memory behind.
 Table& table() {
-  static Table* const instance = new Table;
-  return *instance;
+  static union Storage {
+    Storage() : table() {}
+    ~Storage() {}
+    Table table;
+  } storage;
+  return storage.table;
 }
 }  // namespace
 
