@@ -143,6 +143,17 @@ TEST_F(Values, BadTerminatorIsReportedOnceThenReadsGoOn) {
   EXPECT_EQ(value, 0.0);
 }
 
+TEST_F(Values, ReceiveErrorIsReportedBeforeTheLastOperationsError) {
+  Bytes bad = value_frame(1, 1, 1, 1);
+  bad[9] = 0;
+  amplifier->sim().inject(bad);
+  arrive({value_frame(1, 2, 3, 4)}, 1);
+  EXPECT_EQ(KolmsetZero(port, 7), -1);
+  EXPECT_EQ(KolmgetLastError(port), 0x30000061);
+  EXPECT_EQ(KolmgetLastError(port), 0x30000100);
+  EXPECT_EQ(KolmgetLastError(port), 0);
+}
+
 TEST_F(Values, ReadMultipleTakesValuesEvenWhileAnErrorIsPending) {
   Bytes bad = value_frame(1, 1, 1, 1);
   bad[10] = 0;
