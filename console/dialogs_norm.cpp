@@ -49,13 +49,6 @@ void command_calibration(Console& console) {
   const int channel = ask_int(console);
   KolmsetZero(console.port, channel);
   KolmclearDLLbuffer(console.port);
-  double* norm = norm_entry(console, channel);
-  if (norm == nullptr) {
-    // Kolmread refuses the channel, so no value would ever arrive.
-    std::printf("Kanal %i hat keine Normierung: keine Kalibrierung.\n", channel);
-    return;
-  }
-
   const std::optional<double> zero_mean = mean_of_next_values(console.port, channel, 10);
   if (!zero_mean) return report_stream_stopped();
 
@@ -65,6 +58,9 @@ void command_calibration(Console& console) {
   const std::optional<double> load_mean = mean_of_next_values(console.port, channel, 20);
   if (!load_mean) return report_stream_stopped();
 
+  // Only a channel with a norm gets this far: the library refuses to read any other, so its loops give up.
+  double* norm = norm_entry(console, channel);
+  if (norm == nullptr) return report_stream_stopped();
   const std::optional<double> new_norm = calibration_norm(*zero_mean, *load_mean);
   if (!new_norm) {
     std::printf("Mit und ohne Prueflast gleiche Werte: keine neue Normierung.\n");

@@ -38,6 +38,8 @@ void run_display_loop(Console& console) {
       if (Command command = command_for_key(console.last_key)) command(console);
       any_key_pause(console);
     }
+    // A script that ends without q ends the console as q would, rather than leave it running for ever.
+    if (console.terminal.input_exhausted()) break;
   } while (console.last_key != 'q');
 }
 

@@ -46,9 +46,8 @@ void start_recording(Console& console) {
                 std::strerror(errno));
     return;
   }
+  // The extremes were set once at start-up; a later recording goes on from what earlier ones tracked.
   recording.running = true;
-  // Each recording measures its own spread, from the norms now in force.
-  console.extremes.reset(console.norms);
   line_end();
   inline_prompt("Aufzeichnungzeit? (0: dauernd): ");
   const int seconds = ask_int(console);

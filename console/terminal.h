@@ -23,6 +23,8 @@ class Terminal final : public ByteSource {
 
   // A key press waits to be read; never blocks. False for good once a pipe or file has ended.
   bool key_pending();
+  // A pipe or file has ended and everything in it was used: no key will ever come.
+  bool input_exhausted() const { return ended_ && next_ == pending_.size(); }
   // One key press, printed when echo is asked for; -1 at the end of input.
   int read_key(bool echo);
   // Forgets the rest of a typed line. On a pipe or file it keeps everything: there, what follows is the

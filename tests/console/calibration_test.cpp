@@ -48,25 +48,22 @@ TEST_F(Calibration, AKnownLoadGivesTheNormThatShowsFifty) {
   ASSERT_TRUE(console.expect("W1: 50.00000 W2: 0.00000 W3: 0.00000 W4: 0.00000\n")) << console.tail();
 }
 
-TEST_F(Calibration, EqualMeansOfferNoNormAndChannelsOutsideTheTableNoCalibration) {
+TEST_F(Calibration, EqualMeansOfferNoNormAndChannelsOutsideTheTableGiveUp) {
   console.send("k");
   ASSERT_TRUE(console.answer("kEntlasten, dann Kanal (1..4) eingeben:\n", "2\n")) << console.tail();
   ASSERT_TRUE(console.answer("Prueflast von 50 g auflegen, Taste druecken...\n", "x\n")) << console.tail();
   ASSERT_NO_FATAL_FAILURE(ends_with("Mit und ohne Prueflast gleiche Werte: keine neue Normierung.\n"));
   EXPECT_EQ(commands(sim, 1), Strings{"0C 02"});
 
+  // A channel without a norm: zero still runs (for all four, as the library does for 0), the library
+  // refuses every read, and the calibration gives up like one whose values stopped coming.
   sim.clear_commands();
   console.send("k");
   ASSERT_TRUE(console.answer("kEntlasten, dann Kanal (1..4) eingeben:\n", "0\n")) << console.tail();
-  ASSERT_NO_FATAL_FAILURE(ends_with("Kanal 0 hat keine Normierung: keine Kalibrierung.\n"));
-  // Zero still runs, for all four channels as the library does for 0.
+  ASSERT_TRUE(console.expect("Seit 10 s kein Messwert: Kalibrierung abgebrochen.\n Beliebige Taste...\n\n", 20s))
+      << console.tail();
+  console.send(" ");
   EXPECT_EQ(commands(sim, 4), (Strings{"0C 01", "0C 02", "0C 03", "0C 04"}));
-
-  sim.clear_commands();
-  console.send("k");
-  ASSERT_TRUE(console.answer("kEntlasten, dann Kanal (1..4) eingeben:\n", "5\n")) << console.tail();
-  ASSERT_NO_FATAL_FAILURE(ends_with("Kanal 5 hat keine Normierung: keine Kalibrierung.\n"));
-  EXPECT_EQ(commands(sim, 0), Strings{});
   ASSERT_TRUE(console.expect("W1: 0.00000 W2: 0.00000 W3: 0.00000 W4: 0.00000\n")) << console.tail();
 }
 

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "console_session.h"
+#include "pekolm.h"
 
 extern char** environ;
 
@@ -118,6 +119,17 @@ TEST(Scripted, EndOfInputAtStartUpEndsTheConsole) {
   const std::string pause = "KolmgetLastError: 805306624\n Beliebige Taste...\n\n";  // the baud rate refused
   ASSERT_GE(run.output.size(), pause.size());
   EXPECT_EQ(run.output.substr(run.output.size() - pause.size()), pause) << "nothing after the pause";
+}
+
+TEST(Scripted, EndOfInputInTheDisplayLoopEndsTheConsoleAsQWould) {
+  kolmsim::Simulator sim{kolmsim::Options{.rate_code = 0xA4}};
+  link(sim, port);
+  const ScriptRun run = run_script("16\n115200\nx.");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.output.find("xKolmstopTX: 0\n Beliebige Taste...\n\n"), std::string::npos) << run.output;
+  // The port was let go: it can be opened again at once.
+  EXPECT_EQ(KolmactExt(port, 115200, 16), 0);
+  EXPECT_EQ(Kolmrelease(port), 0);
 }
 
 }  // namespace
