@@ -4,7 +4,7 @@
 #include <chrono>
 
 #include "pekolm.h"
-#include "simulated_amplifier.h"
+#include "shared_amplifier.h"
 
 namespace {
 
@@ -12,28 +12,13 @@ using namespace testing_support;
 using Strings = std::vector<std::string>;
 using Ints = std::vector<int>;
 
-constexpr int port = 24;
 constexpr int closed_port = 99;
 
-class Gain : public ::testing::Test {
+class Gain : public SharedAmplifier<24> {
  protected:
-  static void SetUpTestSuite() {
-    amplifier = new SimulatedAmplifier(port);
-    amplifier->activate_or_fail();
-  }
-  static void TearDownTestSuite() { delete amplifier; }
-  void SetUp() override { amplifier->forget_commands(); }
-  static Strings sent(std::size_t n) {
-    return amplifier->sent_hex(n);
-  }
   static void answer_with(Bytes payload) {
     amplifier->answer_once(0xB3, std::move(payload));
   }
-  static void refused(int result, int on_port = port) {
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(KolmgetLastError(on_port), 0x30000100);
-  }
-  static inline SimulatedAmplifier* amplifier = nullptr;
 };
 
 TEST_F(Gain, SetOneChannelAndRefusals) {

@@ -2,30 +2,19 @@
 #include <gtest/gtest.h>
 
 #include "pekolm.h"
-#include "simulated_amplifier.h"
+#include "shared_amplifier.h"
 
 namespace {
 
 using namespace testing_support;
 using Strings = std::vector<std::string>;
 
-constexpr int port = 23;
 
-class Scale : public ::testing::Test {
+class Scale : public SharedAmplifier<23> {
  protected:
-  static void SetUpTestSuite() {
-    amplifier = new SimulatedAmplifier(port);
-    amplifier->activate_or_fail();
-  }
-  static void TearDownTestSuite() { delete amplifier; }
-  void SetUp() override { amplifier->forget_commands(); }
-  static Strings sent(std::size_t n) {
-    return amplifier->sent_hex(n);
-  }
   static void answer_with(Bytes payload) {
     amplifier->answer_once(0x89, std::move(payload));
   }
-  static inline SimulatedAmplifier* amplifier = nullptr;
 };
 
 TEST_F(Scale, ValueBytesByInputType) {

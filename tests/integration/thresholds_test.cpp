@@ -7,35 +7,17 @@
 #include <limits>
 
 #include "pekolm.h"
-#include "simulated_amplifier.h"
+#include "shared_amplifier.h"
 
 namespace {
 
 using namespace testing_support;
 using Strings = std::vector<std::string>;
 
-constexpr int port = 22;
 constexpr double count = 2.1 / 65535;  // one raw count as a level
 
-class Thresholds : public ::testing::Test {
+class Thresholds : public SharedAmplifier<22> {
  protected:
-  static void SetUpTestSuite() {
-    amplifier = new SimulatedAmplifier(port);
-    amplifier->activate_or_fail();
-  }
-  static void TearDownTestSuite() { delete amplifier; }
-  void SetUp() override {
-    amplifier->sim().clear_faults();
-    amplifier->forget_commands();
-  }
-  static Strings sent(std::size_t n) {
-    return amplifier->sent_hex(n);
-  }
-  static void refused(int result) {
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(KolmgetLastError(port), 0x30000100);
-  }
-  static inline SimulatedAmplifier* amplifier = nullptr;
 };
 
 TEST_F(Thresholds, OneThresholdIsTwoRegistersAPauseApart) {
