@@ -6,7 +6,11 @@
 namespace pekolm {
 
 std::uint32_t send(Device& device, const Command& command) {
-  platform::IoResult written = device.port->write(command.data(), command.size());
+  platform::IoResult written;
+  {
+    std::lock_guard one_command_at_a_time(device.write_mutex);
+    written = device.port->write(command.data(), command.size());
+  }
   if (written.error != 0) return error::write_failed | static_cast<std::uint32_t>(written.error);
   if (written.bytes != command.size()) return error::short_write;
   return 0;

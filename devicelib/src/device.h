@@ -42,6 +42,10 @@ struct Device {
   std::array<std::uint8_t, answer_buffer_size> answer{};
   Event answer_event{Event::Reset::manual};
 
+  // Held for one command's write, so that commands from different threads never mix their bytes on the
+  // line (a write may go out in pieces while the port's output buffer is full).
+  std::mutex write_mutex;
+
   // Held across a whole query (set up, write, wait, read the answer), so that two threads querying one
   // port each get their own answer.
   std::mutex transaction_mutex;
