@@ -7,43 +7,18 @@
 #include <thread>
 
 #include "pekolm.h"
-#include "simulated_amplifier.h"
+#include "shared_amplifier.h"
 
 namespace {
 
 using namespace testing_support;
 using namespace std::chrono_literals;
 
-constexpr int port = 32;
 
-class Commands : public ::testing::Test {
+class Commands : public SharedAmplifier<32> {
  protected:
-  static void SetUpTestSuite() {
-    kolmsim::Options options;
-    options.transmitting = false;
-    amplifier = new SimulatedAmplifier(port, options);
-    amplifier->activate_or_fail(57600);
-  }
-  static void TearDownTestSuite() {
-    delete amplifier;
-    amplifier = nullptr;
-  }
-  void SetUp() override {
-    amplifier->sim().clear_faults();
-    amplifier->forget_commands();
-    KolmgetLastError(port);
-  }
-  // The commands that reached the amplifier, in hex, once `count` have arrived.
-  static std::vector<std::string> sent(std::size_t count) {
-    return amplifier->sent_hex(count);
-  }
-  static void answer_with(std::uint8_t command, Bytes payload) {
-    amplifier->answer_once(command, std::move(payload));
-  }
-
-  static SimulatedAmplifier* amplifier;
+  static void SetUpTestSuite() { open(kolmsim::Options{.transmitting = false}, 57600); }
 };
-SimulatedAmplifier* Commands::amplifier = nullptr;
 
 using Strings = std::vector<std::string>;
 

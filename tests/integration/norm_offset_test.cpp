@@ -4,42 +4,31 @@
 #include <limits>
 
 #include "pekolm.h"
-#include "simulated_amplifier.h"
+#include "shared_amplifier.h"
 
 namespace {
 
 using namespace testing_support;
 using Strings = std::vector<std::string>;
 
-constexpr int port = 25;
 constexpr int old_port = 35;  // firmware 9: no offsets yet
 
-class NormOffset : public ::testing::Test {
+class NormOffset : public SharedAmplifier<25> {
  protected:
   static void SetUpTestSuite() {
-    amplifier = new SimulatedAmplifier(port);
-    amplifier->activate_or_fail();
+    open();
     old_amplifier = new SimulatedAmplifier(old_port, kolmsim::Options{.firmware_version = 9});
     old_amplifier->activate_or_fail();
   }
   static void TearDownTestSuite() {
-    delete amplifier;
     delete old_amplifier;
+    SharedAmplifier::TearDownTestSuite();
   }
   void SetUp() override {
-    for (SimulatedAmplifier* a : {amplifier, old_amplifier}) a->forget_commands();
+    SharedAmplifier::SetUp();
+    old_amplifier->forget_commands();
   }
-  static Strings sent(SimulatedAmplifier* a, std::size_t n) {
-    return a->sent_hex(n);
-  }
-  static void answer_with(std::uint8_t command, Bytes payload) {
-    amplifier->answer_once(command, std::move(payload));
-  }
-  static void failed(int result, int code, int on_port = port) {
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(KolmgetLastError(on_port), code);
-  }
-  static inline SimulatedAmplifier* amplifier = nullptr;
+  static Strings sent(SimulatedAmplifier* a, std::size_t n) { return a->sent_hex(n); }
   static inline SimulatedAmplifier* old_amplifier = nullptr;
 };
 

@@ -6,40 +6,26 @@
 #include <string>
 
 #include "pekolm.h"
-#include "simulated_amplifier.h"
+#include "shared_amplifier.h"
 
 namespace {
 
 using namespace testing_support;
 using Strings = std::vector<std::string>;
 
-constexpr int port = 28;
 constexpr int old_port = 29;  // firmware 9: no units yet
 
-class Units : public ::testing::Test {
+class Units : public SharedAmplifier<28> {
  protected:
   static void SetUpTestSuite() {
-    amplifier = new SimulatedAmplifier(port);
-    amplifier->activate_or_fail();
+    open();
     old_amplifier = new SimulatedAmplifier(old_port, kolmsim::Options{.firmware_version = 9});
     old_amplifier->activate_or_fail();
   }
   static void TearDownTestSuite() {
-    delete amplifier;
     delete old_amplifier;
+    SharedAmplifier::TearDownTestSuite();
   }
-  void SetUp() override { amplifier->forget_commands(); }
-  static Strings sent(std::size_t n) {
-    return amplifier->sent_hex(n);
-  }
-  static void answer_with(std::uint8_t command, Bytes payload) {
-    amplifier->answer_once(command, std::move(payload));
-  }
-  static void failed(int result, int code, int on_port = port) {
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(KolmgetLastError(on_port), code);
-  }
-  static inline SimulatedAmplifier* amplifier = nullptr;
   static inline SimulatedAmplifier* old_amplifier = nullptr;
 };
 

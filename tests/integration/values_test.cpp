@@ -7,30 +7,20 @@
 #include <thread>
 
 #include "pekolm.h"
-#include "simulated_amplifier.h"
+#include "shared_amplifier.h"
 
 namespace {
 
 using namespace testing_support;
 using namespace std::chrono_literals;
 
-constexpr int port = 31;
 
-class Values : public ::testing::Test {
+class Values : public SharedAmplifier<31> {
  protected:
-  static void SetUpTestSuite() {
-    kolmsim::Options options;
-    options.transmitting = false;
-    amplifier = new SimulatedAmplifier(port, options);
-    amplifier->activate_or_fail(115200, 3);
-  }
-  static void TearDownTestSuite() {
-    delete amplifier;
-    amplifier = nullptr;
-  }
+  static void SetUpTestSuite() { open(kolmsim::Options{.transmitting = false}, 115200, 3); }
   void SetUp() override {
+    SharedAmplifier::SetUp();
     ASSERT_EQ(KolmclearDLLbuffer(port), 0);
-    KolmgetLastError(port);
   }
 
   // Injects frames and waits until the library holds `expected` complete sets.
@@ -38,10 +28,7 @@ class Values : public ::testing::Test {
     for (const Bytes& frame : frames) amplifier->sim().inject(frame);
     ASSERT_TRUE(eventually([&] { return Kolmreceived(port, 0) == expected; })) << Kolmreceived(port, 0);
   }
-
-  static SimulatedAmplifier* amplifier;
 };
-SimulatedAmplifier* Values::amplifier = nullptr;
 
 TEST_F(Values, NothingThereRightAfterAClear) {
   EXPECT_EQ(Kolmreceived(port, 0), 0);

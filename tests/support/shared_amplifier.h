@@ -17,9 +17,11 @@ class SharedAmplifier : public ::testing::Test {
  protected:
   static constexpr int port = Port;
 
-  static void SetUpTestSuite() {
-    amplifier = new SimulatedAmplifier(Port);
-    amplifier->activate_or_fail();
+  static void SetUpTestSuite() { open(); }
+  // For suites whose amplifier starts otherwise: call from their own SetUpTestSuite.
+  static void open(const kolmsim::Options& options = {}, int baud = 115200, int buffer_size = 1024) {
+    amplifier = new SimulatedAmplifier(Port, options);
+    amplifier->activate_or_fail(baud, buffer_size);
   }
   static void TearDownTestSuite() {
     delete amplifier;
@@ -32,11 +34,15 @@ class SharedAmplifier : public ::testing::Test {
   }
 
   static std::vector<std::string> sent(std::size_t count) { return amplifier->sent_hex(count); }
-  // The call failed with the argument code.
-  static void refused(int result, int on_port = Port) {
+  // The next answer to `command` carries this payload.
+  static void answer_with(std::uint8_t command, Bytes payload) { amplifier->answer_once(command, std::move(payload)); }
+  // The call failed with this code.
+  static void failed(int result, int code, int on_port = Port) {
     EXPECT_EQ(result, -1);
-    EXPECT_EQ(KolmgetLastError(on_port), 0x30000100);
+    EXPECT_EQ(KolmgetLastError(on_port), code);
   }
+  // The call failed with the argument code.
+  static void refused(int result, int on_port = Port) { failed(result, 0x30000100, on_port); }
 
   static inline SimulatedAmplifier* amplifier = nullptr;
 };
