@@ -17,28 +17,29 @@ std::string sample_line(const double display[4]) {
   return line;
 }
 
+namespace {
+
+// What each input type code stands for; 5 has no name of its own, and 7 reads as 3.
+const char* input_type_label(int type) {
+  switch (type) {
+    case 1: return "Bridge-input of 2mV/V";
+    case 2: return "Bridge-input of 10mV/V";
+    case 3:
+    case 7: return "Voltage-input. Range: 0..5V";
+    case 4: return "Temperature-input for PT1000";
+    case 6: return "AinType_K";
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
 std::string input_type_text(int channel, int type) {
   char text[96];
-  switch (type) {
-    case 1:
-      std::snprintf(text, sizeof text, "\nChannel %i has Bridge-input of 2mV/V.", channel);
-      break;
-    case 2:
-      std::snprintf(text, sizeof text, "\nChannel %i has Bridge-input of 10mV/V.", channel);
-      break;
-    case 3:
-    case 7:
-      std::snprintf(text, sizeof text, "\nChannel %i has Voltage-input. Range: 0..5V.", channel);
-      break;
-    case 4:
-      std::snprintf(text, sizeof text, "\nChannel %i has Temperature-input for PT1000.", channel);
-      break;
-    case 6:
-      std::snprintf(text, sizeof text, "\nChannel %i has AinType_K.", channel);
-      break;
-    default:  // 5 has no name of its own
-      std::snprintf(text, sizeof text, "\nChannel %i unspecified. Enum: %i", channel, type);
-      break;
+  if (const char* label = input_type_label(type)) {
+    std::snprintf(text, sizeof text, "\nChannel %i has %s.", channel, label);
+  } else {
+    std::snprintf(text, sizeof text, "\nChannel %i unspecified. Enum: %i", channel, type);
   }
   return text;
 }
