@@ -43,12 +43,19 @@ std::string device_path(int port_number) {
   return "/dev/ttyS" + std::to_string(port_number - 1);
 }
 
+// The exclusive mode belongs to the tty, not to the descriptor: left on, it keeps every other non-root
+// opener out for as long as anything else holds the device open, this process's next activation included.
+void release_tty(int fd) {
+  ::ioctl(fd, TIOCNXCL);
+  ::close(fd);  // also drops the flock
+}
+
 class PosixSerialPort final : public SerialPort {
  public:
   PosixSerialPort(int fd, int wake_fd) : fd_(fd), wake_fd_(wake_fd) {}
   ~PosixSerialPort() override {
     ::close(wake_fd_);
-    ::close(fd_);  // also drops the flock
+    release_tty(fd_);
   }
 
   IoResult read(std::uint8_t* destination, std::size_t max) override {
@@ -185,7 +192,9 @@ int configure_line(int fd, const LineSettings& settings) {
   return 0;
 }
 
-std::unique_ptr<SerialPort> open_posix(int port_number, const LineSettings& settings, int& os_error) {
+}  // namespace
+
+std::unique_ptr<SerialPort> open_system_serial_port(int port_number, const LineSettings& settings, int& os_error) {
   const std::string path = device_path(port_number);
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
@@ -207,11 +216,13 @@ std::unique_ptr<SerialPort> open_posix(int port_number, const LineSettings& sett
   int wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wake_fd < 0) {
     os_error = errno;
-    ::close(fd);
+    release_tty(fd);
     return nullptr;
   }
   return std::make_unique<PosixSerialPort>(fd, wake_fd);
 }
+
+namespace {
 
 std::mutex opener_mutex;
 PortOpener test_opener;
@@ -225,7 +236,7 @@ std::unique_ptr<SerialPort> open_serial_port(int port_number, const LineSettings
     opener = test_opener;
   }
   if (opener) return opener(port_number, settings, os_error);
-  return open_posix(port_number, settings, os_error);
+  return open_system_serial_port(port_number, settings, os_error);
 }
 
 void set_port_opener(PortOpener opener) {

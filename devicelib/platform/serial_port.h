@@ -61,6 +61,9 @@ using PortOpener =
 
 std::unique_ptr<SerialPort> open_serial_port(int port_number, const LineSettings& settings, int& os_error);
 
+// The platform's own opener, whatever opener is installed: for tests that wrap the real port.
+std::unique_ptr<SerialPort> open_system_serial_port(int port_number, const LineSettings& settings, int& os_error);
+
 // For tests: replaces the opener used by activation; an empty function restores the platform's own.
 void set_port_opener(PortOpener opener);
 

@@ -23,15 +23,22 @@ void sleep_at_least(std::chrono::milliseconds duration) {
   while (std::chrono::steady_clock::now() - start <= duration) std::this_thread::sleep_for(1ms);
 }
 
-void teardown(const std::shared_ptr<Device>& device, Teardown mode) {
+bool teardown(const std::shared_ptr<Device>& device, Teardown mode) {
+  if (!device->calls.close()) return false;  // another thread is releasing it
+  // Every wait of another thread on this port ends now and finds the port closing: a query waiting for
+  // its answer, a clear waiting for its acknowledgement, a pause between commands.
+  device->answer_event.set();
+  device->clear_acknowledged.set();
+  device->calls.drain();
+
   device->answer_event.reset();
   device->stop_requested = true;
+  bool finished = true;
   if (device->receive_thread.joinable()) {
     device->clear_requested = true;
     device->port->purge_input();
     device->port->interrupt_wait();
     const auto give_up = std::chrono::steady_clock::now() + 2s;
-    bool finished = false;
     while (!(finished = device->thread_finished.wait_for(100ms))) {
       device->port->interrupt_wait();
       if (mode == Teardown::unload && std::chrono::steady_clock::now() > give_up) break;
@@ -39,12 +46,18 @@ void teardown(const std::shared_ptr<Device>& device, Teardown mode) {
     if (finished) {
       device->receive_thread.join();
     } else {
-      device->receive_thread.detach();  // it holds its own reference to the device
+      device->receive_thread.detach();  // it holds its own reference to the device and its port
     }
   }
-  device->port->purge_all();
+  if (finished) {
+    // Closed here rather than with the last reference to the device, so that the port can be opened
+    // again as soon as the release returns.
+    device->port->purge_all();
+    device->port.reset();
+  }
   device->open = false;
   ports::vacate(device->port_number, device.get());
+  return true;
 }
 
 namespace {
@@ -145,7 +158,10 @@ PEKOLM_API int Kolmrelease(int port) {
     ports::library_error = error::bad_port;
     return -1;
   }
-  teardown(device);
+  if (!teardown(device)) {
+    ports::library_error = error::bad_port;
+    return -1;
+  }
   return 0;
 }
 

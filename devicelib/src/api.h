@@ -31,28 +31,32 @@ struct Result {
   bool ok() const { return error == 0; }
 };
 
-// Port check, then the operation on the open device. `failed` is what the export returns on failure (-1
-// or -1.0).
+// Port check, then the operation on the open device, counted inside the port so that a release waits for
+// it. `failed` is what the export returns on failure (-1 or -1.0). An operation cut short by a release
+// fails as a call on a port that is not open.
 template <class T, class Operation>
 T run_on_port(int port, T failed, Operation&& operation) {
-  try {
-    std::shared_ptr<Device> device = ports::find_open(port);
-    if (!device) {
-      ports::library_error = error::bad_port;
-      return failed;
-    }
-    Result<T> result = operation(*device);
-    if (result.ok()) return result.value;
-    if (result.error != Result<T>::unrecorded) device->last_error = result.error;
-    return failed;
-  } catch (const std::bad_alloc&) {
-    if (std::shared_ptr<Device> device = ports::find_open(port)) device->last_error = error::out_of_memory;
-    return failed;
-  } catch (...) {
-    // Only a failing lock can throw here.
-    if (std::shared_ptr<Device> device = ports::find_open(port)) device->last_error = error::lock_failed;
+  std::shared_ptr<Device> device = ports::find_open(port);
+  if (!device || !device->calls.enter()) {
+    ports::library_error = error::bad_port;
     return failed;
   }
+  InsideGate inside(device->calls);
+  try {
+    Result<T> result = operation(*device);
+    if (result.ok()) return result.value;
+    if (result.error == error::bad_port) {
+      ports::library_error = error::bad_port;
+    } else if (result.error != Result<T>::unrecorded) {
+      device->last_error = result.error;
+    }
+  } catch (const std::bad_alloc&) {
+    device->last_error = error::out_of_memory;
+  } catch (...) {
+    // Only a failing lock can throw here.
+    device->last_error = error::lock_failed;
+  }
+  return failed;
 }
 
 // For the int exports: -1 on failure.

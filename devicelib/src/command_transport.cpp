@@ -9,6 +9,8 @@ std::uint32_t send(Device& device, const Command& command) {
   platform::IoResult written;
   {
     std::lock_guard one_command_at_a_time(device.write_mutex);
+    // Once a release has begun no byte may reach the port.
+    if (device.calls.closing()) return error::bad_port;
     written = device.port->write(command.data(), command.size());
   }
   if (written.error != 0) return error::write_failed | static_cast<std::uint32_t>(written.error);
@@ -22,14 +24,23 @@ Result<Answer> query(Device& device, const Command& command, std::size_t answer_
     std::lock_guard lock(device.answer_mutex);
     device.received_answer_length = 0;
     device.expected_answer_length = static_cast<std::uint32_t>(answer_length);
+    ++device.answer_generation;
   }
   device.answer_event.reset();
 
   if (std::uint32_t code = send(device, command); code != 0) return Result<Answer>::failure(code);
+  // A device that has gone will not answer; no need to wait for that.
+  if (std::uint32_t gone = device.gone_error.load(); gone != 0) return Result<Answer>::failure(gone);
   // A late answer after a time-out is still taken by the decoder; the next query starts afresh.
   if (!device.answer_event.wait_for(answer_timeout)) return Result<Answer>::failure(error::answer_timeout);
+  // Besides the answer, a release and a device going away wake the wait.
+  if (device.calls.closing()) return Result<Answer>::failure(error::bad_port);
 
   std::lock_guard lock(device.answer_mutex);
+  if (device.expected_answer_length != 0) {
+    const std::uint32_t gone = device.gone_error.load();
+    return Result<Answer>::failure(gone != 0 ? gone : error::answer_timeout);
+  }
   if (device.received_answer_length != answer_length) return Result<Answer>::failure(error::answer_length);
   return Result<Answer>(device.answer);
 }

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "call_gate.h"
 #include "event.h"
 #include "platform/serial_port.h"
 #include "timed_mutex.h"
@@ -39,6 +40,9 @@ struct Device {
   std::mutex answer_mutex;
   std::uint32_t expected_answer_length = 0;  // whole frame with its ';'; 0 when no query waits
   std::uint32_t received_answer_length = 0;  // bytes available from the ';' when the decoder last looked
+  // Counts the queries that set an expectation, so that the decoder can tell the unfinished answer of an
+  // abandoned query from the one awaited now.
+  std::uint32_t answer_generation = 0;
   std::array<std::uint8_t, answer_buffer_size> answer{};
   Event answer_event{Event::Reset::manual};
 
@@ -59,9 +63,15 @@ struct Device {
   Event thread_finished{Event::Reset::manual};
   std::thread receive_thread;
 
+  // The application calls inside the port; a release closes it and waits for them.
+  CallGate calls;
+
   // ---- state and errors ----
   std::atomic<bool> open{false};            // set last by activation, cleared last by teardown
   std::atomic<std::uint32_t> receive_error{0};  // the receive thread's; read operations fail while set
+  // The OS code with which the device went away (unplugged, hung up); it stays until release, since the
+  // port never delivers again.
+  std::atomic<std::uint32_t> gone_error{0};
   std::atomic<std::uint32_t> last_error{0};     // the last failed operation's
   std::atomic<bool> transmitting{false};        // the amplifier is taken to be sending values
   std::atomic<std::uint32_t> firmware_version{0};  // reported at activation; 0 if that failed

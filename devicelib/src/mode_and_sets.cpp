@@ -43,7 +43,8 @@ PEKOLM_API int KolmgetAll(int port, int set) {
   return run_int(port, [set](Device& device) -> Result<int> {
     if (!is_parameter_set(set)) return fail(error::bad_argument);
     const std::uint32_t code = send(device, {wire::load_parameter_set, static_cast<std::uint8_t>(set)});
-    sleep_at_least(parameter_set_load_time);
+    const bool paused = device.calls.pause(parameter_set_load_time);
+    if (code == 0 && !paused) return fail(error::bad_port);
     return sent(code);
   });
 }

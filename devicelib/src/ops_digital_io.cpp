@@ -38,8 +38,9 @@ Result<int> set_lines(Device& device, std::uint8_t command_byte, int io, int lin
   if (io != 0) return sent(send_line(io));
   for (int line = 1; line <= lines; ++line) {
     const std::uint32_t code = send_line(line);
-    sleep_at_least(line_settle_time);
+    const bool paused = device.calls.pause(line_settle_time);
     if (code != 0) return fail(code);
+    if (!paused) return fail(error::bad_port);
   }
   return 0;
 }

@@ -43,15 +43,16 @@ PEKOLM_API int KolmwriteThreshold(int port, int threshold, double on, double off
 
     if (threshold != 0) {
       if (std::uint32_t code = write_register(device, on_register(threshold), *raw_on); code != 0) return fail(code);
-      sleep_at_least(register_store_time);
+      if (!device.calls.pause(register_store_time)) return fail(error::bad_port);
       return sent(write_register(device, off_register(threshold), *raw_off));
     }
     // All eight, registers 1..16 in order; the pause follows every write, and the first failure ends it.
     for (int n = 1; n <= highest_threshold; ++n) {
       for (auto [reg, raw] : {std::pair{on_register(n), *raw_on}, std::pair{off_register(n), *raw_off}}) {
         const std::uint32_t code = write_register(device, reg, raw);
-        sleep_at_least(register_store_time);
+        const bool paused = device.calls.pause(register_store_time);
         if (code != 0) return fail(code);
+        if (!paused) return fail(error::bad_port);
       }
     }
     return 0;

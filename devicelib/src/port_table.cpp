@@ -38,7 +38,8 @@ std::shared_ptr<Device> find_open(int port) {
     std::lock_guard lock(table().mutex);
     device = table().slots[port];
   }
-  if (!device || !device->open.load() || device->port_number != port) return nullptr;
+  // A port that is being released counts as closed already: its calls are being cut short.
+  if (!device || !device->open.load() || device->calls.closing() || device->port_number != port) return nullptr;
   return device;
 }
 

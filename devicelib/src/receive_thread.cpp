@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
+#include <utility>
 #include <thread>
 
 #include "error_codes.h"
@@ -37,18 +39,32 @@ class DeviceSink final : public FrameSink {
 
   std::size_t offer_answer(const std::uint8_t* bytes, std::size_t available) override {
     std::lock_guard lock(device_.answer_mutex);
+    const std::optional<std::uint32_t> kept_for = std::exchange(partial_kept_for_, std::nullopt);
     const std::size_t expected = device_.expected_answer_length;
     if (expected == 0) return 0;
+    // The unfinished answer of an abandoned query must not be completed by the bytes of the next one. A
+    // stale part that already covers the new answer's length is taken, and shows as a length mismatch.
+    if (kept_for && *kept_for != device_.answer_generation && partial_length_ < expected) return partial_length_;
     device_.received_answer_length = static_cast<std::uint32_t>(available);
-    if (available < expected) return expected;
+    if (available < expected) {
+      partial_kept_for_ = device_.answer_generation;
+      partial_length_ = available;
+      return expected;
+    }
     std::memcpy(device_.answer.data(), bytes, std::min(expected, device_.answer.size()));
     device_.expected_answer_length = 0;
     device_.answer_event.set();
     return expected;
   }
 
+  // The receive buffer was emptied: no unfinished answer is kept any more.
+  void forget_partial_answer() { partial_kept_for_.reset(); }
+
  private:
   Device& device_;
+  // Set while an unfinished answer waits at the start of the receive buffer: the query it was kept for.
+  std::optional<std::uint32_t> partial_kept_for_;
+  std::size_t partial_length_ = 0;
 };
 
 // Errors after which the port will never deliver again: an unplugged adapter, a pty whose other side
@@ -59,7 +75,7 @@ void receive_loop(Device& device) {
   std::uint8_t buffer[receive_buffer_size];
   std::size_t carried = 0;       // bytes of an unfinished frame at the buffer's start
   std::size_t request_size = 0;  // bytes that frame still lacks; 0 means one byte
-  bool device_gone = false;      // after a hang-up only a stop or clear request can wake the thread
+  bool device_gone = false;      // after a hang-up only a stop or clear request wakes the thread
   DeviceSink sink(device);
 
   while (!device.stop_requested.load()) {
@@ -85,8 +101,11 @@ void receive_loop(Device& device) {
     if (read.error != 0) {
       if (!device.clear_requested.load()) device.receive_error = static_cast<std::uint32_t>(read.error);
       if (went_away(read.error)) {
-        // Reading will not recover: idle until the application clears or releases the port.
+        // Reading will not recover: idle until the application releases the port. A query waiting for
+        // its answer learns it at once.
         device_gone = true;
+        device.gone_error = static_cast<std::uint32_t>(read.error);
+        device.answer_event.set();
       } else {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
@@ -97,8 +116,9 @@ void receive_loop(Device& device) {
       // Honour the clear: the partial frame and this read's bytes are dropped.
       carried = 0;
       request_size = 0;
-      device_gone = false;
-      device.receive_error = 0;
+      sink.forget_partial_answer();
+      // A clear does not hide a device that has gone.
+      device.receive_error = device.gone_error.load();
       device.clear_requested = false;
       device.clear_acknowledged.set();
       continue;

@@ -26,6 +26,14 @@ class BufferLock {
   bool locked_;
 };
 
+// Once the device has gone, every read fails and reports why again, however often the code was fetched.
+bool device_gone(Device& device) {
+  const std::uint32_t gone = device.gone_error.load();
+  if (gone == 0) return false;
+  device.receive_error = gone;
+  return true;
+}
+
 std::uint32_t smallest_count(const Device& device) {
   std::uint32_t smallest = device.rings[0].count();
   for (const ValueRing& ring : device.rings) smallest = std::min(smallest, ring.count());
@@ -47,9 +55,10 @@ PEKOLM_API int KolmclearDLLbuffer(int port) {
     }
     // The receive thread needs the buffer mutex to finish its frame before it can acknowledge.
     while (!device.clear_acknowledged.wait_for(100ms)) {
-      if (device.stop_requested.load()) return fail(error::lock_failed);
+      if (device.calls.closing()) break;
       device.port->interrupt_wait();
     }
+    if (device.calls.closing()) return fail(error::bad_port);
     std::lock_guard answer(device.answer_mutex);
     device.received_answer_length = 0;
     device.expected_answer_length = 0;
@@ -77,7 +86,7 @@ PEKOLM_API int Kolmread(int port, int channel, double* value) {
     BufferLock lock(device);
     if (!lock) return fail(error::lock_failed);
     // While the receive thread reports an error nothing is taken; the error stays for KolmgetLastError.
-    if (device.receive_error.load() != 0) return fail(Result<int>::unrecorded);
+    if (device_gone(device) || device.receive_error.load() != 0) return fail(Result<int>::unrecorded);
     ValueRing& ring = device.rings[channel - 1];
     if (ring.count() == 0) return 0;
     *value = normalise(ring.pop());
@@ -90,7 +99,7 @@ PEKOLM_API int KolmreadAll(int port, double* ch1, double* ch2, double* ch3, doub
     if (ch1 == nullptr || ch2 == nullptr || ch3 == nullptr || ch4 == nullptr) return fail(error::bad_argument);
     BufferLock lock(device);
     if (!lock) return fail(error::lock_failed);
-    if (device.receive_error.load() != 0) return fail(Result<int>::unrecorded);
+    if (device_gone(device) || device.receive_error.load() != 0) return fail(Result<int>::unrecorded);
     if (smallest_count(device) == 0) return 0;
     double* out[channel_count] = {ch1, ch2, ch3, ch4};
     for (int channel = 0; channel < channel_count; ++channel) *out[channel] = normalise(device.rings[channel].pop());
@@ -119,6 +128,8 @@ PEKOLM_API int KolmreadMultiple(int port, int channel, double* values, int maxCo
       for (; delivered < n; ++delivered) values[delivered] = normalise(ring.pop());
     }
     *count = static_cast<int>(delivered);
+    // An empty ring of a device that has gone is no quiet amplifier.
+    if (device_gone(device)) return fail(Result<int>::unrecorded);
     if (delivered == 0) return 0;
     // The values are taken even while the receive thread reports an error; the result says so.
     if (device.receive_error.load() != 0) return fail(Result<int>::unrecorded);

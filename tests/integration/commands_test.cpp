@@ -139,6 +139,22 @@ TEST_F(Commands, SilentAmplifierTimesOutAndThePortStaysUsable) {
   EXPECT_EQ(KolmgetMode(port), 1);
 }
 
+TEST_F(Commands, AnAbandonedPartialAnswerNeverCompletesTheNextOne) {
+  ASSERT_EQ(KolmstopTX(port), 0);  // measured values would complete the partial answer themselves
+  std::this_thread::sleep_for(50ms);
+  amplifier->sim().set_fault(0x27, kolmsim::AnswerFault{.silent = true, .once = true});
+  const Bytes stale = answer_frame({90});
+  std::thread cut_short([&] {
+    std::this_thread::sleep_for(200ms);
+    amplifier->sim().inject(Bytes(stale.begin(), stale.begin() + 6));
+  });
+  EXPECT_EQ(KolmgetMode(port), -1);
+  cut_short.join();
+  EXPECT_EQ(KolmgetLastError(port), 0x30000058);
+  EXPECT_EQ(KolmgetMode(port), 1);
+  EXPECT_EQ(KolmgetLastError(port), 0);
+}
+
 TEST_F(Commands, AnswersAmidStreamingValues) {
   ASSERT_EQ(KolmclearDLLbuffer(port), 0);
   amplifier->sim().update_state([](kolmsim::AmplifierState& s) { s.rate_code = 0xAC; });  // 937.5 Hz

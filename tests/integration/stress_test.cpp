@@ -17,15 +17,6 @@ namespace {
 using namespace testing_support;
 using namespace std::chrono_literals;
 
-int count_entries(const char* dir) {
-  int n = 0;
-  if (DIR* d = ::opendir(dir)) {
-    while (::readdir(d) != nullptr) ++n;
-    ::closedir(d);
-  }
-  return n;
-}
-
 TEST(Stress, ConcurrentReadersAndQueriersOnANoisyStreamingPort) {
   SimulatedAmplifier amplifier(50);
   amplifier.sim().update_state([](kolmsim::AmplifierState& s) { s.rate_code = 0xAC; });  // 937.5 Hz

@@ -1,6 +1,7 @@
 // Test support: see simulated_amplifier.h.
 #include "simulated_amplifier.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -69,6 +70,15 @@ bool eventually(const std::function<bool()>& condition, std::chrono::millisecond
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return true;
+}
+
+int count_entries(const char* dir) {
+  int n = 0;
+  if (DIR* d = ::opendir(dir)) {
+    while (::readdir(d) != nullptr) ++n;
+    ::closedir(d);
+  }
+  return n;
 }
 
 long elapsed_ms(std::chrono::steady_clock::time_point start) {

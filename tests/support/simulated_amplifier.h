@@ -52,6 +52,9 @@ const std::string& port_dir();
 // Polls the condition until it holds or the time is up; its last answer.
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+// Entries of a folder such as /proc/self/fd or /proc/self/task: descriptors or threads of this process.
+int count_entries(const char* dir);
+
 // Milliseconds since `start`.
 long elapsed_ms(std::chrono::steady_clock::time_point start);
 
