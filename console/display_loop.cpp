@@ -35,10 +35,12 @@ void run_display_loop(Console& console) {
     }
     if (console.terminal.key_pending()) {
       console.last_key = console.terminal.read_key(true);
+      if (console.last_key == -1) break;  // the terminal went away instead of giving the key
       if (Command command = command_for_key(console.last_key)) command(console);
       any_key_pause(console);
     }
-    // A script that ends without q ends the console as q would, rather than leave it running for ever.
+    // A script that ends without q, or a terminal that hangs up, ends the console as q would, rather than
+    // leave it running for ever on a port nobody can use.
     if (console.terminal.input_exhausted()) break;
   } while (console.last_key != 'q');
 }

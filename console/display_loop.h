@@ -5,7 +5,8 @@
 
 namespace kolmconsole {
 
-// Runs until a pass in which q was pressed has finished.
+// Runs until a pass in which q was pressed has finished, or no key can come any more (the input ended or
+// the terminal hung up).
 void run_display_loop(Console& console);
 
 }  // namespace kolmconsole

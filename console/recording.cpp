@@ -64,9 +64,12 @@ void show_block(Console& console, const double* values, int count) {
     double display[4];
     to_display_units(sample, console.norms, display);
     std::fputs(sample_line(display).c_str(), stdout);
-    if (!recording.running) continue;
-    console.extremes.track(display);
-    if (recording.end_time != 0 && std::time(nullptr) >= recording.end_time) finish_timed_recording(console);
+    if (recording.running) console.extremes.track(display);
+  }
+  // After the whole block: a block that comes late (the user took long over a dialog) holds the samples
+  // of the whole wait, and each of them counts, not only the first.
+  if (recording.running && recording.end_time != 0 && std::time(nullptr) >= recording.end_time) {
+    finish_timed_recording(console);
   }
   std::fflush(stdout);
 }

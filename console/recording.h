@@ -6,7 +6,7 @@
 namespace kolmconsole {
 
 // Prints each whole sample of a block in display units and, while a recording runs, tracks it; a timed
-// recording ends with the first sample taken at or after its end time.
+// recording ends with the first block taken at or after its end time, all of whose samples count.
 void show_block(Console& console, const double* values, int count);
 
 // Ends a running recording without writing anything (stopped by the user, or the program ends).

@@ -4,7 +4,9 @@
 // read and a line read. On a terminal, keys are read one press at a time without Enter (non-canonical,
 // no echo) and answers line by line with echo; on a pipe or file every read takes the next byte of the
 // stream, which makes the console scriptable. The terminal's settings are restored when the Terminal goes
-// away and on the signals that end or stop the program.
+// away and on the signals that end or stop the program. A hang-up (SIGHUP, or a terminal whose reads end)
+// does not end the program on the spot: it ends the input, so that the console can let go of its port
+// and stop as q would.
 #pragma once
 
 #include <string>
@@ -21,11 +23,13 @@ class Terminal final : public ByteSource {
   Terminal(const Terminal&) = delete;
   Terminal& operator=(const Terminal&) = delete;
 
-  // A key press waits to be read; never blocks. False for good once a pipe or file has ended.
+  // A key press waits to be read; never blocks. False for good once the input has ended.
   bool key_pending();
-  // A pipe or file has ended and everything in it was used: no key will ever come.
-  bool input_exhausted() const { return ended_ && next_ == pending_.size(); }
-  // One key press, printed when echo is asked for; -1 at the end of input.
+  // No key will ever come: the terminal hung up or its input ended, or a pipe or file has ended and
+  // everything in it was used.
+  bool input_exhausted() const;
+  // One key press, printed when echo is asked for; -1 at the end of input or on a hang-up, which also
+  // end a wait for the key.
   int read_key(bool echo);
   // Forgets the rest of a typed line. On a pipe or file it keeps everything: there, what follows is the
   // script's next answer.

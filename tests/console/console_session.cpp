@@ -144,6 +144,17 @@ bool ConsoleSession::answer(const std::string& prompt, const std::string& typed)
   return true;
 }
 
+void ConsoleSession::hang_up() {
+  // The reader stops first, so that it never polls a descriptor number that is closed or reused.
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  if (reader_.joinable()) reader_.join();
+  if (master_ >= 0) ::close(master_);
+  master_ = -1;
+}
+
 std::string ConsoleSession::output() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return output_;

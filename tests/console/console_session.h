@@ -42,6 +42,9 @@ class ConsoleSession {
   void send(const std::string& keys);
   // Waits for the prompt, then types the answer.
   bool answer(const std::string& prompt, const std::string& typed);
+  // Closes the master side, as a closed terminal window or SSH session does: the console's terminal hangs
+  // up. Nothing the console prints afterwards is collected.
+  void hang_up();
 
   // Everything printed so far (CR LF as LF), and the part after the last match.
   std::string output() const;

@@ -1,4 +1,5 @@
-// The display loop: a receive error, keys without a command, and how a signal leaves the terminal.
+// The display loop: a receive error, keys without a command, how a signal leaves the terminal, and a
+// terminal that hangs up.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <termios.h>
@@ -6,6 +7,7 @@
 #include <thread>
 
 #include "console_session.h"
+#include "pekolm.h"
 
 namespace console_testing {
 namespace {
@@ -73,6 +75,56 @@ TEST_P(WayOut, ASignalInTheDisplayLoopRestoresTheTerminal) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, WayOut, ::testing::Values(SIGINT, SIGTERM));
+
+// The ways a terminal goes away: closed while SIGHUP reaches the console, closed while the console was
+// started with SIGHUP ignored (as under nohup; then only the input tells), and SIGHUP alone while the
+// console waits for a key.
+enum class HangUp { closed, closed_signal_ignored, signal_in_pause };
+
+class TerminalGone : public ::testing::TestWithParam<HangUp> {};
+
+TEST_P(TerminalGone, EndsTheConsoleAsQWould) {
+  kolmsim::Simulator sim;
+  link(sim, port);
+  // The console inherits the disposition across fork and exec.
+  struct sigaction ignore {}, previous {};
+  ignore.sa_handler = GetParam() == HangUp::closed_signal_ignored ? SIG_IGN : SIG_DFL;
+  ::sigaction(SIGHUP, &ignore, &previous);
+  ConsoleSession console(testing_support::port_dir());
+  ::sigaction(SIGHUP, &previous, nullptr);
+  ASSERT_NO_FATAL_FAILURE(start_up(console, sim, port));
+  ASSERT_TRUE(console.expect("W1: ")) << console.tail();
+
+  if (GetParam() == HangUp::signal_in_pause) {
+    console.send("b");
+    ASSERT_TRUE(console.expect("b Beliebige Taste...\n\n")) << console.tail();
+    ::kill(console.pid(), SIGHUP);
+  } else {
+    console.hang_up();
+  }
+  const std::optional<Ending> ending = console.wait_exit(5s);
+  ASSERT_TRUE(ending) << "the console outlived its terminal";
+  EXPECT_TRUE(ending->exited);
+  EXPECT_EQ(ending->status, 0);
+  if (GetParam() == HangUp::signal_in_pause) {
+    EXPECT_EQ(console.local_modes() & (ICANON | ECHO), static_cast<unsigned>(ICANON | ECHO));
+  }
+  EXPECT_EQ(KolmactExt(port, 115200, 16), 0) << "the port was let go";
+  EXPECT_EQ(Kolmrelease(port), 0);
+}
+
+std::string way_name(const ::testing::TestParamInfo<HangUp>& info) {
+  switch (info.param) {
+    case HangUp::closed: return "Closed";
+    case HangUp::closed_signal_ignored: return "ClosedWithSighupIgnored";
+    case HangUp::signal_in_pause: return "SighupInAPause";
+  }
+  return "";
+}
+
+INSTANTIATE_TEST_SUITE_P(HangUps, TerminalGone,
+                         ::testing::Values(HangUp::closed, HangUp::closed_signal_ignored, HangUp::signal_in_pause),
+                         way_name);
 
 }  // namespace
 }  // namespace console_testing

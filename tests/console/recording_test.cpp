@@ -1,5 +1,5 @@
-// Noise recordings into "Daten.txt": a timed recording and its four lines, recordings that end without
-// writing, and a file that cannot be created.
+// Noise recordings into "Daten.txt": a timed recording and its four lines, also when its end passed during
+// the dialog, recordings that end without writing, and a file that cannot be created.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -59,6 +59,24 @@ TEST_F(Recording, ATimedRecordingWritesThePeakToPeakNoiseOfEachChannel) {
   // The display goes on.
   const std::string before = console.output();
   ASSERT_TRUE(testing_support::eventually([&] { return console.output().size() > before.size() + 200; }));
+}
+
+TEST_F(Recording, SamplesThatArriveWhileTheDialogWaitsPastTheEndTimeAllCount) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  for (int channel = 1; channel <= 4; ++channel) sim.set_channel_raw(channel, 32768 + 1000);
+  console.send("a");
+  ASSERT_TRUE(console.answer("a\nMesswerte aufzeichnen? (j / n): ", "j\n")) << console.tail();
+  ASSERT_TRUE(console.answer("\nAufzeichnungzeit? (0: dauernd): ", "1\n")) << console.tail();
+  ASSERT_TRUE(console.expect(" Beliebige Taste...\n\n")) << console.tail();
+  std::this_thread::sleep_for(300ms);
+  for (int channel = 1; channel <= 4; ++channel) sim.set_channel_raw(channel, 32768 - 1000);
+  // The recording began at most a moment before the pause; its second is over before the key comes.
+  std::this_thread::sleep_for(1500ms);
+  console.send(" ");
+
+  ASSERT_TRUE(testing_support::eventually([&] { return read_file(data_file()).size() > 60; }, 5s));
+  EXPECT_EQ(read_file(data_file()),
+            "K1: PPnoise=31.20714\nK2: PPnoise=31.20714\nK3: PPnoise=31.20714\nK4: PPnoise=31.20714\n");
 }
 
 TEST_F(Recording, ARecordingStoppedByHandOrByQuitLeavesTheFileEmpty) {
