@@ -37,9 +37,16 @@
  *                        when another program has it open), or the receive thread's read failed (EIO = 5
  *                        when the device went away)
  *
+ * A device that goes away (unplugged, hung up) stays gone until Kolmrelease: every read of values fails
+ * with -1 and KolmgetLastError reports the system's code again after each, a clear does not hide it, and a
+ * query waiting for its answer fails at once. Release it and activate it again once it is back.
+ *
  * Threads. Any thread may call any function. Reads of measured values may run at the same time as commands
  * on the same port. Query commands on one port are served one after the other, each with its own answer.
- * Activation and release of a port must not overlap other calls on that same port.
+ * Activation of a port must not overlap other calls on that same port. Kolmrelease may: it cuts short
+ * what other threads wait for on that port (they return -1 with 0x30000101), waits until their calls have
+ * left it, and only then closes it; once it returns no byte reaches the port, and the port can be opened
+ * again at once, by any user.
  *
  * Pointer arguments must not be NULL; a NULL pointer is refused with 0x30000100.
  */
