@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -19,9 +20,11 @@ namespace {
 struct termios g_original;  // the settings found at start, restored on every way out
 struct termios g_key_mode;  // one key per read, no echo; Ctrl-C still raises SIGINT
 struct termios g_line_mode;  // canonical with echo, what a person expects when typing a number
-volatile sig_atomic_t g_have_terminal = 0;
-volatile sig_atomic_t g_in_key_mode = 0;
-volatile sig_atomic_t g_hung_up = 0;
+// Atomics rather than volatile flags: a signal may be handled on any thread, the library's among them.
+std::atomic<int> g_have_terminal{0};
+std::atomic<int> g_in_key_mode{0};
+std::atomic<int> g_hung_up{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handlers need lock-free flags");
 // SIGHUP writes a byte here. Waits for input poll this pipe as well, so a hang-up that comes just before
 // a wait still ends it. Kept for the life of the process: a late signal must never write into a closed
 // (or reused) descriptor.
@@ -86,15 +89,19 @@ bool wait_for_input() {
 }
 
 void on_stop(int) {
+  const int saved_errno = errno;
   restore_original();
   install(SIGTSTP, SIG_DFL);
   ::raise(SIGTSTP);
+  errno = saved_errno;
 }
 
 // Back from a stop: the shell may have changed the settings, so set ours again.
 void on_continue(int) {
+  const int saved_errno = errno;
   install(SIGTSTP, on_stop);
   if (g_have_terminal) apply(g_in_key_mode ? g_key_mode : g_line_mode);
+  errno = saved_errno;
 }
 
 }  // namespace
