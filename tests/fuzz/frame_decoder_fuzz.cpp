@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "exact_input.h"
 #include "frame_decoder.h"
 
 namespace {
@@ -24,8 +25,10 @@ struct CheckingSink : pekolm::FrameSink {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* fuzz_data, std::size_t size) {
   if (size < 2) return 0;
+  const ExactInput input(fuzz_data, size);
+  const std::uint8_t* data = input.data();
   CheckingSink sink;
   sink.expected_answer = data[0] % 129;  // answers fit the 128-byte answer buffer
   const std::size_t piece = 1 + data[1] % 32;
