@@ -246,6 +246,8 @@ void worker(Run& run, int port, kolmsim::Simulator& simulator, unsigned seed) {
   auto between = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
   bool after_cut_in = false;
   while (run.next.fetch_add(1) < run.total) {
+    // The simulator keeps a record of every command; forgotten each cycle so that memory shows the library.
+    simulator.clear_commands();
     if (!activate(run, port, after_cut_in)) {
       after_cut_in = false;
       run.done.fetch_add(1);
