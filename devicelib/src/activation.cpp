@@ -126,10 +126,17 @@ int activate(int port, int baud, int bufferSize, int flags) {
     return fail_activation(static_cast<std::uint32_t>(e.code().value()));
   }
   slot.keep = true;
-  device->open = true;
-
-  sleep_at_least((flags & activation_flag::slow_start) ? 2000ms : 500ms);
-  if ((flags & activation_flag::handshake) && !wait_for_cts(*device->port)) {
+  bool cts_on = true;
+  {
+    // Open from here on, so a release (the unload hook's, say) may come: it waits until the port is no
+    // longer used here. The start-up sequence below runs through the exports, each inside on its own.
+    device->calls.enter();
+    InsideGate inside(device->calls);
+    device->open = true;
+    sleep_at_least((flags & activation_flag::slow_start) ? 2000ms : 500ms);
+    if (flags & activation_flag::handshake) cts_on = wait_for_cts(*device->port);
+  }
+  if (!cts_on) {
     teardown(device);
     return fail_activation(error::cts_timeout);
   }

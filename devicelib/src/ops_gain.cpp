@@ -53,13 +53,17 @@ PEKOLM_API int KolmsetAnalogueType(int port, int channel, int type) {
   }
   if (channel != 0) return KolmsetGain(port, channel, type);
   // Each channel through the full gain operation; the pause follows every attempt, and the first failure
-  // ends the run.
-  for (int c = 1; c <= 4; ++c) {
-    const int result = KolmsetGain(port, c, type);
-    sleep_at_least(type_settle_time);
-    if (result == -1) return -1;
-  }
-  return 0;
+  // ends the run. Inside the port as a whole, so that a release waits for the run instead of letting it go
+  // on into the port's next activation.
+  return run_int(port, [port, type](Device& device) -> Result<int> {
+    for (int c = 1; c <= 4; ++c) {
+      const int result = KolmsetGain(port, c, type);
+      const bool paused = device.calls.pause(type_settle_time);
+      if (result == -1) return fail(Result<int>::unrecorded);  // its own call recorded why
+      if (!paused) return fail(error::bad_port);
+    }
+    return 0;
+  });
 }
 
 PEKOLM_API int KolmgetAnalogueType(int port, int* type1, int* type2, int* type3, int* type4) {
