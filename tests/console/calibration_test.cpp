@@ -12,20 +12,13 @@ namespace {
 constexpr int port = 14;
 using Strings = std::vector<std::string>;
 
-class Calibration : public ::testing::Test {
+class Calibration : public ConsoleTest {
  protected:
+  Calibration() : ConsoleTest(port) {}  // 25 Hz: the means take 10 and 20 samples
   void SetUp() override {
-    link(sim, port);
     for (int channel = 1; channel <= 4; ++channel) sim.set_channel_raw(channel, 32768);
-    ASSERT_NO_FATAL_FAILURE(start_up(console, sim, port));
+    ASSERT_NO_FATAL_FAILURE(start());
   }
-  void ends_with(const std::string& last_output) {
-    ASSERT_TRUE(console.expect(last_output + " Beliebige Taste...\n\n")) << console.tail();
-    console.send(" ");
-  }
-
-  kolmsim::Simulator sim;  // 25 Hz: the means take 10 and 20 samples
-  ConsoleSession console{testing_support::port_dir()};
 };
 
 TEST_F(Calibration, AKnownLoadGivesTheNormThatShowsFifty) {

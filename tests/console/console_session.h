@@ -2,6 +2,7 @@
 // answer, with the simulated amplifier in the test process.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -90,6 +91,24 @@ void finish_with_pause(ConsoleSession& console);
 
 // The simulator's commands since its last clear_commands(), in hex ("0C 01"), once `count` have come.
 std::vector<std::string> commands(const kolmsim::Simulator& sim, std::size_t count);
+
+// A console on a simulated amplifier of its own, linked as com<port>. start() takes it into its display
+// loop; a test then runs dialogs and ends each with ends_with().
+class ConsoleTest : public ::testing::Test {
+ protected:
+  explicit ConsoleTest(int port, const kolmsim::Options& options = {}) : port_(port), sim(options) { link(sim, port); }
+
+  void start() { ASSERT_NO_FATAL_FAILURE(start_up(console, sim, port_)); }
+  // The dialog has ended: the pause text follows the given last output, and a key goes on.
+  void ends_with(const std::string& last_output) {
+    ASSERT_TRUE(console.expect(last_output + " Beliebige Taste...\n\n")) << console.tail();
+    console.send(" ");
+  }
+
+  const int port_;
+  kolmsim::Simulator sim;
+  ConsoleSession console{testing_support::port_dir()};
+};
 
 // A display norm as the amplifier keeps it: IEEE single, most significant byte first.
 void set_norm(kolmsim::Simulator& sim, int channel, float norm);

@@ -10,28 +10,21 @@ namespace {
 constexpr int port = 13;
 using Strings = std::vector<std::string>;
 
-class NormAndOffset : public ::testing::Test {
+class NormAndOffset : public ConsoleTest {
  protected:
+  NormAndOffset() : ConsoleTest(port, {.rate_code = 0xA4}) {}
   void SetUp() override {
-    link(sim, port);
     // Distinct fixed levels, so that a norm landing on the wrong channel shows.
     const std::uint16_t raw[4] = {40960, 49152, 57344, 65535};
     for (int channel = 1; channel <= 4; ++channel) sim.set_channel_raw(channel, raw[channel - 1]);
-    ASSERT_NO_FATAL_FAILURE(start_up(console, sim, port));
+    ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_TRUE(console.expect("W1: 0.26250 W2: 0.52501 W3: 0.78751 W4: 1.04998\n")) << console.tail();
-  }
-  void ends_with(const std::string& last_output) {
-    ASSERT_TRUE(console.expect(last_output + " Beliebige Taste...\n\n")) << console.tail();
-    console.send(" ");
   }
   // The next display line to arrive after the dialog.
   void shows(const std::string& line) {
     ASSERT_TRUE(console.expect("\nW1: ")) << console.tail();
     ASSERT_TRUE(console.expect(line.substr(4))) << console.tail();
   }
-
-  kolmsim::Simulator sim{kolmsim::Options{.rate_code = 0xA4}};
-  ConsoleSession console{testing_support::port_dir()};
 };
 
 TEST_F(NormAndOffset, ANewNormScalesItsChannelFromTheNextSampleOn) {

@@ -12,20 +12,10 @@ namespace {
 constexpr int port = 11;
 using Strings = std::vector<std::string>;
 
-class Parameters : public ::testing::Test {
+class Parameters : public ConsoleTest {
  protected:
-  void SetUp() override {
-    link(sim, port);
-    ASSERT_NO_FATAL_FAILURE(start_up(console, sim, port));
-  }
-  // The dialog has ended: the pause text follows the given last output, and a key goes on.
-  void ends_with(const std::string& last_output) {
-    ASSERT_TRUE(console.expect(last_output + " Beliebige Taste...\n\n")) << console.tail();
-    console.send(" ");
-  }
-
-  kolmsim::Simulator sim{kolmsim::Options{.rate_code = 0xA4}};  // 6.25 Hz keeps the display calm
-  ConsoleSession console{testing_support::port_dir()};
+  Parameters() : ConsoleTest(port, {.rate_code = 0xA4}) {}  // 6.25 Hz keeps the display calm
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(start()); }
 };
 
 TEST_F(Parameters, ScaleIsReadBackHalfASecondAfterItWasSet) {

@@ -13,21 +13,13 @@ namespace {
 
 constexpr int port = 15;
 
-class Recording : public ::testing::Test {
+class Recording : public ConsoleTest {
  protected:
+  Recording() : ConsoleTest(port) {}
   void SetUp() override {
-    link(sim, port);
     for (int channel = 1; channel <= 4; ++channel) sim.set_channel_raw(channel, 32768);
   }
-  void start() { ASSERT_NO_FATAL_FAILURE(start_up(console, sim, port)); }
-  void ends_with(const std::string& last_output) {
-    ASSERT_TRUE(console.expect(last_output + " Beliebige Taste...\n\n")) << console.tail();
-    console.send(" ");
-  }
   std::string data_file() const { return console.work_dir() + "/Daten.txt"; }
-
-  kolmsim::Simulator sim;
-  ConsoleSession console{testing_support::port_dir()};
 };
 
 TEST_F(Recording, ATimedRecordingWritesThePeakToPeakNoiseOfEachChannel) {

@@ -12,21 +12,14 @@ namespace {
 constexpr int port = 12;
 using Strings = std::vector<std::string>;
 
-class UnitsAndIo : public ::testing::Test {
+class UnitsAndIo : public ConsoleTest {
  protected:
+  UnitsAndIo() : ConsoleTest(port, {.rate_code = 0xA4}) {}
   void SetUp() override {
-    link(sim, port);
     sim.set_channel_raw(1, 49152);
     for (int channel = 2; channel <= 4; ++channel) sim.set_channel_raw(channel, 32768);
-    ASSERT_NO_FATAL_FAILURE(start_up(console, sim, port));
+    ASSERT_NO_FATAL_FAILURE(start());
   }
-  void ends_with(const std::string& last_output) {
-    ASSERT_TRUE(console.expect(last_output + " Beliebige Taste...\n\n")) << console.tail();
-    console.send(" ");
-  }
-
-  kolmsim::Simulator sim{kolmsim::Options{.rate_code = 0xA4}};
-  ConsoleSession console{testing_support::port_dir()};
 };
 
 TEST_F(UnitsAndIo, UnitByNumberAndFreeUnitTextByWord) {
