@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "frame_decoder.h"
-#include "value_ring.h"
+#include "protocol/frame_decoder.h"
+#include "protocol/value_ring.h"
 
 namespace {
 

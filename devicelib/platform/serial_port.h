@@ -1,7 +1,7 @@
 // The platform contract: everything the library needs from the operating system's serial ports.
 //
 // The rest of the library sees only this interface; the build picks one implementation per platform
-// (posix_serial_port.cpp on Linux). Tests replace the opener with a fake port to reach failures a
+// (linux_serial_port.cpp on Linux). Tests replace the opener with a fake port to reach failures a
 // pseudo-terminal cannot produce.
 #pragma once
 

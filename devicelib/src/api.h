@@ -7,7 +7,7 @@
 #include <new>
 
 #include "device.h"
-#include "error_codes.h"
+#include "protocol/error_codes.h"
 #include "pekolm.h"
 #include "port_table.h"
 

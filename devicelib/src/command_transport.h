@@ -9,7 +9,7 @@
 
 #include "api.h"
 #include "device.h"
-#include "wire.h"
+#include "protocol/wire.h"
 
 namespace pekolm {
 

@@ -16,7 +16,7 @@
 #include "event.h"
 #include "platform/serial_port.h"
 #include "timed_mutex.h"
-#include "value_ring.h"
+#include "protocol/value_ring.h"
 
 namespace pekolm {
 

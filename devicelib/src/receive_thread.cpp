@@ -9,8 +9,8 @@
 #include <utility>
 #include <thread>
 
-#include "error_codes.h"
-#include "frame_decoder.h"
+#include "protocol/error_codes.h"
+#include "protocol/frame_decoder.h"
 
 namespace pekolm {
 namespace {

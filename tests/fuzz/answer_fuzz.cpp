@@ -24,14 +24,14 @@
 #include <utility>
 #include <vector>
 
-#include "conversions.h"
-#include "error_codes.h"
+#include "protocol/conversions.h"
+#include "protocol/error_codes.h"
 #include "exact_input.h"
-#include "frame_decoder.h"
+#include "protocol/frame_decoder.h"
 #include "pekolm.h"
 #include "platform/serial_port.h"
 #include "port_table.h"
-#include "wire.h"
+#include "protocol/wire.h"
 
 namespace {
 

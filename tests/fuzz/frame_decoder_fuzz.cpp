@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "exact_input.h"
-#include "frame_decoder.h"
+#include "protocol/frame_decoder.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Rate selection, threshold levels, I/O type codes, unit texts and display norms at their boundaries.
-#include "conversions.h"
+#include "protocol/conversions.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The frame decoder fed byte sequences in every splitting, driven the way the receive thread drives it:
 // reads sized to what the open frame lacks, the unfinished frame carried to the next pass.
-#include "frame_decoder.h"
+#include "protocol/frame_decoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The channel rings and the conversion of raw values.
-#include "value_ring.h"
+#include "protocol/value_ring.h"
 
 #include <gtest/gtest.h>
 

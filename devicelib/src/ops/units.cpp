@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "command_transport.h"
-#include "conversions.h"
+#include "protocol/conversions.h"
 
 using namespace pekolm;
 

@@ -1,5 +1,5 @@
 // Conversions between interface values and the amplifier's codes: see conversions.h.
-#include "conversions.h"
+#include "protocol/conversions.h"
 
 #include <bit>
 #include <cmath>

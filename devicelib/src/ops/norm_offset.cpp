@@ -1,7 +1,7 @@
 // Display normalisation (a single-precision factor per channel) and offset (a raw 24-bit value per channel
 // and input type), both kept by the amplifier.
 #include "command_transport.h"
-#include "conversions.h"
+#include "protocol/conversions.h"
 
 using namespace pekolm;
 

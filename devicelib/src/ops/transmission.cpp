@@ -1,6 +1,6 @@
 // Start and stop of the amplifier's continuous transmission of measured values.
 #include "command_transport.h"
-#include "wire.h"
+#include "protocol/wire.h"
 
 using namespace pekolm;
 

@@ -3,7 +3,7 @@
 //
 // Port n is $PEKOLM_PORT_DIR/com<n> when that variable is set (usually a link to a pty slave, as the
 // simulator makes), otherwise /dev/ttyS<n-1>.
-#include "serial_port.h"
+#include "platform/serial_port.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>

@@ -1,5 +1,5 @@
 // Allocation of a channel ring; kept out of line so the hot push/pop stay in the header.
-#include "value_ring.h"
+#include "protocol/value_ring.h"
 
 #include <new>
 

@@ -1,6 +1,6 @@
 // Data rate: the amplifier's rate code, chosen from a rate in hertz within what the port's line carries.
 #include "command_transport.h"
-#include "conversions.h"
+#include "protocol/conversions.h"
 
 using namespace pekolm;
 

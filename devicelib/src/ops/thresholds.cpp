@@ -4,7 +4,7 @@
 
 #include "activation.h"
 #include "command_transport.h"
-#include "conversions.h"
+#include "protocol/conversions.h"
 
 using namespace pekolm;
 using namespace std::chrono_literals;

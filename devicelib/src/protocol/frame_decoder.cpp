@@ -1,5 +1,5 @@
 // Frame decoder: see frame_decoder.h.
-#include "frame_decoder.h"
+#include "protocol/frame_decoder.h"
 
 namespace pekolm {
 
