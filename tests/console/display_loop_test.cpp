@@ -26,7 +26,8 @@ TEST(DisplayLoop, AReceiveErrorRingsShowsTheCodeAndWaitsForAKey) {
   const Clock::time_point bell = console.matched_at();
   // 0x30000061: a frame that did not end in CR LF.
   ASSERT_TRUE(console.expect("Error! GetlastError: 805306465\nBeliebige Taste...")) << console.tail();
-  EXPECT_GE(console.matched_at() - bell, 900ms) << "the tone lasts a second";
+  // Loose: the bell's own arrival may be late by as much as a loaded (or sanitised) machine delays it.
+  EXPECT_GE(console.matched_at() - bell, 700ms) << "the tone lasts a second";
 
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(console.unmatched(), "") << "nothing is shown until a key is pressed";
