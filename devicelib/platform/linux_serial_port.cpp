@@ -18,7 +18,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <mutex>
 #include <string>
 
 namespace pekolm::platform {
@@ -43,6 +42,10 @@ std::string device_path(int port_number) {
   return "/dev/ttyS" + std::to_string(port_number - 1);
 }
 
+// Errors after which the port will never deliver again: an unplugged adapter, a pty whose other side
+// closed.
+bool went_away(int os_error) { return os_error == EIO || os_error == ENXIO || os_error == ENODEV || os_error == EBADF; }
+
 // The exclusive mode belongs to the tty, not to the descriptor: left on, it keeps every other non-root
 // opener out for as long as anything else holds the device open, this process's next activation included.
 void release_tty(int fd) {
@@ -62,10 +65,10 @@ class PosixSerialPort final : public SerialPort {
     for (;;) {
       ssize_t n = ::read(fd_, destination, max);
       if (n > 0) return {static_cast<std::size_t>(n), 0};
-      if (n == 0) return {0, EIO};  // end of file: the device was hung up
+      if (n == 0) return {0, EIO, true};  // end of file: the device was hung up
       if (errno == EINTR) continue;
       if (errno == EAGAIN) return {0, 0};
-      return {0, errno};
+      return {0, errno, went_away(errno)};
     }
   }
 
@@ -140,6 +143,8 @@ class PosixSerialPort final : public SerialPort {
 
   int purge_input() override { return ::tcflush(fd_, TCIFLUSH) == 0 ? 0 : errno; }
   int purge_all() override { return ::tcflush(fd_, TCIOFLUSH) == 0 ? 0 : errno; }
+
+  int hang_up_error() const override { return EIO; }
 
   bool read_cts(bool& cts_on) override {
     int status = 0;
@@ -220,28 +225,6 @@ std::unique_ptr<SerialPort> open_system_serial_port(int port_number, const LineS
     return nullptr;
   }
   return std::make_unique<PosixSerialPort>(fd, wake_fd);
-}
-
-namespace {
-
-std::mutex opener_mutex;
-PortOpener test_opener;
-
-}  // namespace
-
-std::unique_ptr<SerialPort> open_serial_port(int port_number, const LineSettings& settings, int& os_error) {
-  PortOpener opener;
-  {
-    std::lock_guard lock(opener_mutex);
-    opener = test_opener;
-  }
-  if (opener) return opener(port_number, settings, os_error);
-  return open_system_serial_port(port_number, settings, os_error);
-}
-
-void set_port_opener(PortOpener opener) {
-  std::lock_guard lock(opener_mutex);
-  test_opener = std::move(opener);
 }
 
 }  // namespace pekolm::platform

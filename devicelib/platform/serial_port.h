@@ -21,7 +21,8 @@ struct LineSettings {
 // Result of one read or write: the bytes moved, or an OS error code (errno on Linux).
 struct IoResult {
   std::size_t bytes = 0;
-  int error = 0;  // 0 on success
+  int error = 0;      // 0 on success
+  bool gone = false;  // the device went away (unplugged, hung up): no read will deliver again
 };
 
 enum class WaitResult {
@@ -53,6 +54,8 @@ class SerialPort {
   virtual int purge_all() = 0;
   // Reads the CTS line. False when the modem status cannot be read (CTS then counts as off).
   virtual bool read_cts(bool& cts_on) = 0;
+  // The OS error code that reports a device gone away when a wait, not a read, found it so.
+  virtual int hang_up_error() const = 0;
 };
 
 // Opens port `port_number` (1..255) and applies the settings. On failure returns null and sets os_error.
@@ -61,7 +64,8 @@ using PortOpener =
 
 std::unique_ptr<SerialPort> open_serial_port(int port_number, const LineSettings& settings, int& os_error);
 
-// The platform's own opener, whatever opener is installed: for tests that wrap the real port.
+// The platform's own opener (in the platform's file), whatever opener is installed: for tests that wrap
+// the real port.
 std::unique_ptr<SerialPort> open_system_serial_port(int port_number, const LineSettings& settings, int& os_error);
 
 // For tests: replaces the opener used by activation; an empty function restores the platform's own.

@@ -38,7 +38,7 @@ class Command {
 // A complete answer frame, ';' at index 0.
 using Answer = std::array<std::uint8_t, answer_buffer_size>;
 
-// Writes the command; 0, or the code of a failed (0x20000000 | errno) or short write.
+// Writes the command; 0, or the code of a failed (0x20000000 | the OS code) or short write.
 std::uint32_t send(Device& device, const Command& command);
 
 // Writes the command and waits for an answer frame of `answer_length` bytes.

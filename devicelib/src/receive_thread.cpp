@@ -2,7 +2,6 @@
 #include "receive_thread.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <optional>
@@ -67,10 +66,6 @@ class DeviceSink final : public FrameSink {
   std::size_t partial_length_ = 0;
 };
 
-// Errors after which the port will never deliver again: an unplugged adapter, a pty whose other side
-// closed.
-bool went_away(int os_error) { return os_error == EIO || os_error == ENXIO || os_error == ENODEV || os_error == EBADF; }
-
 void receive_loop(Device& device) {
   std::uint8_t buffer[receive_buffer_size];
   std::size_t carried = 0;       // bytes of an unfinished frame at the buffer's start
@@ -93,14 +88,14 @@ void receive_loop(Device& device) {
         case platform::WaitResult::interrupted:
           break;  // an aborted read: nothing arrived
         case platform::WaitResult::hung_up:
-          read.error = EIO;
+          read = {0, device.port->hang_up_error(), true};
           break;
       }
     }
 
     if (read.error != 0) {
       if (!device.clear_requested.load()) device.receive_error = static_cast<std::uint32_t>(read.error);
-      if (went_away(read.error)) {
+      if (read.gone) {
         // Reading will not recover: idle until the application releases the port. A query waiting for
         // its answer learns it at once.
         device_gone = true;

@@ -165,6 +165,7 @@ class ScriptedPort final : public platform::SerialPort {
     cts_on = true;
     return true;
   }
+  int hang_up_error() const override { return 5; }
 };
 
 // Waits until the receive thread has taken every byte, so that what a call's answers leave behind is

@@ -63,6 +63,7 @@ class FailingPort final : public SerialPort {
   void wait_for_interrupt() override { port_->wait_for_interrupt(); }
   void interrupt_wait() override { port_->interrupt_wait(); }
   bool read_cts(bool& cts_on) override { return port_->read_cts(cts_on); }
+  int hang_up_error() const override { return port_->hang_up_error(); }
 
  private:
   std::unique_ptr<SerialPort> port_;

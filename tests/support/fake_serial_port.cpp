@@ -17,7 +17,7 @@ class FakeSerialPort final : public pekolm::platform::SerialPort {
   pekolm::platform::IoResult read(std::uint8_t* destination, std::size_t max) override {
     std::lock_guard lock(line_->mutex);
     if (line_->read_error != 0) return {0, std::exchange(line_->read_error, 0)};
-    if (line_->hung_up) return {0, EIO};
+    if (line_->hung_up) return {0, EIO, true};
     std::size_t n = 0;
     while (n < max && !line_->incoming.empty()) {
       destination[n++] = line_->incoming.front();
@@ -75,6 +75,8 @@ class FakeSerialPort final : public pekolm::platform::SerialPort {
   }
 
   int purge_all() override { return purge_input(); }
+
+  int hang_up_error() const override { return EIO; }
 
   bool read_cts(bool& cts_on) override {
     std::lock_guard lock(line_->mutex);
