@@ -3,6 +3,24 @@
 // Activation builds it, the receive thread fills its value rings and hands answers over through it, and
 // every operation reads or writes it. Fields shared between threads are atomics or are guarded by the
 // mutex named beside them.
+//
+// Locks, what each guards and its longest wait:
+//   transaction_mutex  one whole query (set up, write, wait, read)     a query: 6 s, or as long as the
+//                                                                       queries queued before it
+//   clear_mutex        one clear at a time                              until the clear is acknowledged
+//   write_mutex        one command's bytes on the line                  the write limit, 100 ms + 2 ms a byte
+//   answer_mutex       expected/received length, generation, answer     brief (no I/O under it)
+//   buffer_mutex       the rings                                        brief; waits give up after 20000 ms
+//   calls (CallGate)   how many application calls are inside the port   brief; a release waits for the calls
+// Nesting, outer first: transaction_mutex -> answer_mutex or write_mutex; clear_mutex -> buffer_mutex, then
+// (after it) answer_mutex. buffer_mutex and answer_mutex are never held together; only transaction_mutex
+// and clear_mutex stay held while their holder waits for an event (the answer, the acknowledgement). The two the protocol needs are buffer_mutex and answer_mutex; the others
+// keep threads of one port apart (their bytes and answers) and let a release wait for them.
+//
+// Ownership: the port table's slot, every call inside the port and the receive thread each hold a
+// shared_ptr to the record; teardown empties the slot, so the record dies with the last call or the thread.
+// The port itself is closed by teardown once no call is inside and the thread has ended (on unload a
+// thread that does not end in time is left with the port).
 #pragma once
 
 #include <array>
