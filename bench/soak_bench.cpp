@@ -66,22 +66,30 @@ long status_kb(const std::string& key) {
 
 Holdings holdings() {
   // The directory stream open while counting adds one descriptor, the same before and after.
-  return {count_entries("/proc/self/fd"), count_entries("/proc/self/task"), status_kb("VmRSS:"),
-          status_kb("VmHWM:")};
+  return {count_entries("/proc/self/fd"), count_entries("/proc/self/task"), status_kb("VmRSS:"), status_kb("VmHWM:")};
 }
 
 std::string describe(int code) {
   char text[96];
   switch (code) {
-    case 0: return "0 (nothing pending)";
-    case not_open: return "0x30000101 (port not open)";
-    case 0x30000058: return "0x30000058 (no answer)";
-    case 0x30000059: return "0x30000059 (answer length)";
-    case 0x30000060: return "0x30000060 (answer does not fit)";
-    case 0x300000F0: return "0x300000F0 (lock timeout)";
-    case 0x300000F5: return "0x300000F5 (short write)";
-    case 0x300000F6: return "0x300000F6 (already open)";
-    default: break;
+    case 0:
+      return "0 (nothing pending)";
+    case not_open:
+      return "0x30000101 (port not open)";
+    case 0x30000058:
+      return "0x30000058 (no answer)";
+    case 0x30000059:
+      return "0x30000059 (answer length)";
+    case 0x30000060:
+      return "0x30000060 (answer does not fit)";
+    case 0x300000F0:
+      return "0x300000F0 (lock timeout)";
+    case 0x300000F5:
+      return "0x300000F5 (short write)";
+    case 0x300000F6:
+      return "0x300000F6 (already open)";
+    default:
+      break;
   }
   if (code > 0 && code < 4096) {
     std::snprintf(text, sizeof text, "%d (%s)", code, std::strerror(code));
@@ -99,27 +107,27 @@ double ms_between(Clock::time_point a, Clock::time_point b) {
 
 enum Target { query, thresholds, clear, target_count };
 const char* const target_names[target_count] = {"KolmgetMode (unanswered)", "KolmwriteThreshold(0)",
-                                                 "KolmclearDLLbuffer loop"};
+                                                "KolmclearDLLbuffer loop"};
 
 struct CutIn {
   long cycles = 0;
-  long finished_first = 0;           // succeeded, and returned before the release began
-  long succeeded_late = 0;           // succeeded, but returned after the release had begun
-  long cut_short = 0;                // -1 with 0x30000101, as it should be
-  std::map<int, long> other;         // -1 with any other code
-  double worst_ran_on_ms = 0;        // from the start of the release to the call's return
+  long finished_first = 0;     // succeeded, and returned before the release began
+  long succeeded_late = 0;     // succeeded, but returned after the release had begun
+  long cut_short = 0;          // -1 with 0x30000101, as it should be
+  std::map<int, long> other;   // -1 with any other code
+  double worst_ran_on_ms = 0;  // from the start of the release to the call's return
   double sum_ran_on_ms = 0;
   long ran_on_count = 0;
-  double worst_release_ms = 0;       // how long the release itself took
+  double worst_release_ms = 0;  // how long the release itself took
 };
 
 struct Stats {
   std::mutex mutex;
-  std::map<int, long> activation_failures;  // failed KolmactExt attempts by code
-  long activations_retried = 0;             // activations that needed more than one attempt...
-  long retried_after_cut_in = 0;            // ...of those, right after a cut-in cycle
-  double worst_recovery_ms = 0;             // first failed attempt to the successful one
-  long abandoned = 0;                       // cycles whose activation never succeeded
+  std::map<int, long> activation_failures;                    // failed KolmactExt attempts by code
+  long activations_retried = 0;                               // activations that needed more than one attempt...
+  long retried_after_cut_in = 0;                              // ...of those, right after a cut-in cycle
+  double worst_recovery_ms = 0;                               // first failed attempt to the successful one
+  long abandoned = 0;                                         // cycles whose activation never succeeded
   std::map<std::pair<std::string, int>, long> call_failures;  // in undisturbed steps: call, code
   long release_failures = 0;
   CutIn cut_in[target_count];
@@ -205,8 +213,12 @@ void cut_in(Run& run, int port, kolmsim::Simulator& simulator, Target target, mi
   });
   int result = 0;
   switch (target) {
-    case query: result = KolmgetMode(port); break;
-    case thresholds: result = KolmwriteThreshold(port, 0, 0.5, 0.2); break;
+    case query:
+      result = KolmgetMode(port);
+      break;
+    case thresholds:
+      result = KolmwriteThreshold(port, 0, 0.5, 0.2);
+      break;
     default:
       // A clear alone is over in moments; calling it over and over gives the release something to land in.
       while (Clock::now() - start < milliseconds(250) && (result = KolmclearDLLbuffer(port)) != -1) {
@@ -303,9 +315,10 @@ void print_report(Run& run, const Holdings& before, const Holdings& after, doubl
   } else {
     std::printf("activation failures (attempts, retried every 100 ms):\n");
     for (const auto& [code, n] : s.activation_failures) std::printf("  %-40s %ld\n", describe(code).c_str(), n);
-    std::printf("  activations that needed retries %ld (%ld right after a cut-in), longest recovery %.0f ms, "
-                "cycles abandoned after 30 s %ld\n",
-                s.activations_retried, s.retried_after_cut_in, s.worst_recovery_ms, s.abandoned);
+    std::printf(
+        "  activations that needed retries %ld (%ld right after a cut-in), longest recovery %.0f ms, "
+        "cycles abandoned after 30 s %ld\n",
+        s.activations_retried, s.retried_after_cut_in, s.worst_recovery_ms, s.abandoned);
   }
 
   std::printf("\nreleases during a call: %ld\n", run.cut_ins.load());
@@ -368,7 +381,8 @@ int main(int argc, char** argv) {
     if (now - last_report >= std::chrono::seconds(10)) {
       last_report = now;
       const double elapsed = ms_between(start, now) / 1000;
-      std::fprintf(stderr, "%6.0f s: %ld of %ld cycles, %.2f cycles/s, %ld releases during a call, %ld failed activations\n",
+      std::fprintf(stderr,
+                   "%6.0f s: %ld of %ld cycles, %.2f cycles/s, %ld releases during a call, %ld failed activations\n",
                    elapsed, run.done.load(), run.total, run.done.load() / elapsed, run.cut_ins.load(),
                    run.failed_activations.load());
     }

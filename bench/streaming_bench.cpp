@@ -58,8 +58,8 @@ int main() {
   const long sent = static_cast<long>(simulator.frames_sent() - sent_before);
 
   std::printf("frames sent %ld, taken %ld, lost %ld\n", sent, taken, sent - taken);
-  std::printf("CPU: idle port %.3f s in 2 s; streaming 3 s at 7500 frames/s (simulator included) %.3f s\n",
-              idle_cpu, streaming_cpu);
+  std::printf("CPU: idle port %.3f s in 2 s; streaming 3 s at 7500 frames/s (simulator included) %.3f s\n", idle_cpu,
+              streaming_cpu);
   Kolmrelease(1);
   std::string cleanup = std::string("rm -rf ") + dir;
   return std::system(cleanup.c_str()) == 0 && sent == taken ? 0 : 2;

@@ -30,8 +30,7 @@ void show_mode(Console& console) {
 void show_input_types(Console& console) {
   // Printed even when the read fails and writes nothing: then every type shows as 0.
   int types[4] = {0, 0, 0, 0};
-  report_no_end("KolmgetAnalogueType: ",
-                KolmgetAnalogueType(console.port, &types[0], &types[1], &types[2], &types[3]));
+  report_no_end("KolmgetAnalogueType: ", KolmgetAnalogueType(console.port, &types[0], &types[1], &types[2], &types[3]));
   for (int i = 0; i < 4; ++i) std::fputs(input_type_text(i + 1, types[i]).c_str(), stdout);
 }
 

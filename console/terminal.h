@@ -46,7 +46,7 @@ class Terminal final : public ByteSource {
 
   bool is_terminal_;
   bool ended_ = false;
-  std::string pending_;  // typed bytes read but not used yet
+  std::string pending_;   // typed bytes read but not used yet
   std::size_t next_ = 0;  // first unused byte of pending_
 };
 

@@ -1,6 +1,4 @@
 // The terminal layer for POSIX systems: termios modes, poll() for a pending key, signal-safe restore.
-#include "terminal.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -12,13 +10,15 @@
 #include <cstdio>
 #include <ctime>
 
+#include "terminal.h"
+
 namespace kolmconsole {
 
 namespace {
 
 // Kept outside the object because the signal handlers need them.
-struct termios g_original;  // the settings found at start, restored on every way out
-struct termios g_key_mode;  // one key per read, no echo; Ctrl-C still raises SIGINT
+struct termios g_original;   // the settings found at start, restored on every way out
+struct termios g_key_mode;   // one key per read, no echo; Ctrl-C still raises SIGINT
 struct termios g_line_mode;  // canonical with echo, what a person expects when typing a number
 // Atomics rather than volatile flags: a signal may be handled on any thread, the library's among them.
 std::atomic<int> g_have_terminal{0};
@@ -194,7 +194,9 @@ bool Terminal::key_pending() {
   if (!is_terminal_ && next_ < pending_.size()) return true;
   if (ended_) return false;
   enter_key_mode();
-  struct pollfd input {STDIN_FILENO, POLLIN, 0};
+  struct pollfd input {
+    STDIN_FILENO, POLLIN, 0
+  };
   if (::poll(&input, 1, 0) <= 0) return false;
   if (is_terminal_) {
     // A hung-up terminal may report POLLHUP alone, or POLLIN too and then read nothing (read_key tells).
@@ -242,7 +244,9 @@ void Terminal::discard_pending_input() {
 }
 
 void pause_ms(int milliseconds) {
-  struct timespec wait {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+  struct timespec wait {
+    milliseconds / 1000, (milliseconds % 1000) * 1000000L
+  };
   while (::nanosleep(&wait, &wait) == -1 && errno == EINTR) {
   }
 }

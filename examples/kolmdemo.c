@@ -11,7 +11,7 @@ static void pause_ms(long ms) {
   nanosleep(&t, NULL);
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   int port = argc > 1 ? atoi(argv[1]) : 1;
   int baud = argc > 2 ? atoi(argv[2]) : 115200;
   double values[400];

@@ -96,14 +96,14 @@ PEKOLM_API int KolmclearDLLbuffer(int port);
  * 5 the largest. Another channel: -1 without an error code. */
 PEKOLM_API int Kolmreceived(int port, int channel);
 /* Takes the oldest value of one channel into *value: 1 taken, 0 none there. */
-PEKOLM_API int Kolmread(int port, int channel, double *value);
+PEKOLM_API int Kolmread(int port, int channel, double* value);
 /* Takes the oldest value of every channel: 1 taken, 0 some channel empty (nothing taken). */
-PEKOLM_API int KolmreadAll(int port, double *ch1, double *ch2, double *ch3, double *ch4);
+PEKOLM_API int KolmreadAll(int port, double* ch1, double* ch2, double* ch3, double* ch4);
 /* Takes up to maxCount values, oldest first, into values[] and their number into *count.
  * channel 1..4: values of that channel; channel 0: complete sets, channels 1..4 in turn (maxCount must be a
  * multiple of 4). Returns 1 taken, 0 none there. While the receive thread reports an error the values are
  * taken all the same and the result is -1. */
-PEKOLM_API int KolmreadMultiple(int port, int channel, double *values, int maxCount, int *count);
+PEKOLM_API int KolmreadMultiple(int port, int channel, double* values, int maxCount, int* count);
 
 /* ---- transmission ---- */
 
@@ -120,7 +120,7 @@ PEKOLM_API int KolmsaveAll(int port, int set);
 /* Loads parameter set 1..3; returns after 500 ms. */
 PEKOLM_API int KolmgetAll(int port, int set);
 /* Sets operating mode 0..2; code is the 6-character access code. */
-PEKOLM_API int KolmsetMode(int port, int mode, const char *code);
+PEKOLM_API int KolmsetMode(int port, int mode, const char* code);
 /* Operating mode 0..255. */
 PEKOLM_API int KolmgetMode(int port);
 /* Firmware version 0..255. */
@@ -139,15 +139,15 @@ PEKOLM_API double KolmreadFreq(int port);
 /* ---- serial number ---- */
 
 /* serial: exactly 8 characters. */
-PEKOLM_API int PeKolmwriteSerialNo(int port, const char *serial);
+PEKOLM_API int PeKolmwriteSerialNo(int port, const char* serial);
 /* serial: room for at least 9 bytes; receives the 8 characters and a NUL. */
-PEKOLM_API int KolmreadSerialNo(int port, char *serial);
+PEKOLM_API int KolmreadSerialNo(int port, char* serial);
 
 /* ---- thresholds 1..8, levels in normalised units (|level| < 1.05) ---- */
 
 /* threshold 0 writes all eight. on must not be below off. Takes 100 ms per register written. */
 PEKOLM_API int KolmwriteThreshold(int port, int threshold, double on, double off);
-PEKOLM_API int KolmreadThreshold(int port, int threshold, double *on, double *off);
+PEKOLM_API int KolmreadThreshold(int port, int threshold, double* on, double* off);
 
 /* ---- scale per channel 1..4 and input type 1..7 (24 bits; 32 bits for type 5) ---- */
 
@@ -161,7 +161,7 @@ PEKOLM_API int KolmsetGain(int port, int channel, int gain);
 PEKOLM_API int KolmgetGain(int port, int channel);
 /* channel 0 sets all four (80 ms after each). */
 PEKOLM_API int KolmsetAnalogueType(int port, int channel, int type);
-PEKOLM_API int KolmgetAnalogueType(int port, int *type1, int *type2, int *type3, int *type4);
+PEKOLM_API int KolmgetAnalogueType(int port, int* type1, int* type2, int* type3, int* type4);
 
 /* ---- display normalisation and offset ---- */
 
@@ -201,9 +201,9 @@ PEKOLM_API int KolmsetUnit(int port, int channel, int unit);
 PEKOLM_API int KolmgetUnit(int port, int channel);
 /* channel 1..4: the unit by its text ("kg", "N", ...; single-byte characters, "\xB5m/m", "\xB0C");
  * channel 0: the amplifier's free unit text, up to 5 characters. */
-PEKOLM_API int KolmsetUnitText(int port, int channel, const char *text);
+PEKOLM_API int KolmsetUnitText(int port, int channel, const char* text);
 /* text: room for at least 6 bytes. */
-PEKOLM_API int KolmgetUnitText(int port, int channel, char *text);
+PEKOLM_API int KolmgetUnitText(int port, int channel, char* text);
 
 #ifdef __cplusplus
 } /* extern "C" */

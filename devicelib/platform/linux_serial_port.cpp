@@ -3,8 +3,6 @@
 //
 // Port n is $PEKOLM_PORT_DIR/com<n> when that variable is set (usually a link to a pty slave, as the
 // simulator makes), otherwise /dev/ttyS<n-1>.
-#include "platform/serial_port.h"
-
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -20,18 +18,27 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/serial_port.h"
+
 namespace pekolm::platform {
 namespace {
 
 speed_t speed_for(int baud) {
   switch (baud) {
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    default: return B0;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    case 230400:
+      return B230400;
+    default:
+      return B0;
   }
 }
 

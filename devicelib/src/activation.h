@@ -15,7 +15,7 @@ namespace pekolm {
 inline constexpr std::array<int, 6> permitted_bauds = {9600, 19200, 38400, 57600, 115200, 230400};
 
 namespace activation_flag {
-inline constexpr int handshake = 0x4;    // RTS/CTS; wait up to 3000 ms for CTS
+inline constexpr int handshake = 0x4;     // RTS/CTS; wait up to 3000 ms for CTS
 inline constexpr int slow_start = 0x100;  // settle 2000 ms; mode query tried 5 times
 inline constexpr int stop_first = 0x200;  // stop the amplifier's transmission before talking to it
 }  // namespace activation_flag

@@ -7,9 +7,9 @@
 #include <new>
 
 #include "device.h"
-#include "protocol/error_codes.h"
 #include "pekolm.h"
 #include "port_table.h"
+#include "protocol/error_codes.h"
 
 namespace pekolm {
 

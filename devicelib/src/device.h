@@ -14,8 +14,9 @@
 //   calls (CallGate)   how many application calls are inside the port   brief; a release waits for the calls
 // Nesting, outer first: transaction_mutex -> answer_mutex or write_mutex; clear_mutex -> buffer_mutex, then
 // (after it) answer_mutex. buffer_mutex and answer_mutex are never held together; only transaction_mutex
-// and clear_mutex stay held while their holder waits for an event (the answer, the acknowledgement). The two the protocol needs are buffer_mutex and answer_mutex; the others
-// keep threads of one port apart (their bytes and answers) and let a release wait for them.
+// and clear_mutex stay held while their holder waits for an event (the answer, the acknowledgement). The two the
+// protocol needs are buffer_mutex and answer_mutex; the others keep threads of one port apart (their bytes and answers)
+// and let a release wait for them.
 //
 // Ownership: the port table's slot, every call inside the port and the receive thread each hold a
 // shared_ptr to the record; teardown empties the slot, so the record dies with the last call or the thread.
@@ -33,8 +34,8 @@
 #include "call_gate.h"
 #include "event.h"
 #include "platform/serial_port.h"
-#include "timed_mutex.h"
 #include "protocol/value_ring.h"
+#include "timed_mutex.h"
 
 namespace pekolm {
 
@@ -85,13 +86,13 @@ struct Device {
   CallGate calls;
 
   // ---- state and errors ----
-  std::atomic<bool> open{false};            // set last by activation, cleared last by teardown
+  std::atomic<bool> open{false};                // set last by activation, cleared last by teardown
   std::atomic<std::uint32_t> receive_error{0};  // the receive thread's; read operations fail while set
   // The OS code with which the device went away (unplugged, hung up); it stays until release, since the
   // port never delivers again.
   std::atomic<std::uint32_t> gone_error{0};
-  std::atomic<std::uint32_t> last_error{0};     // the last failed operation's
-  std::atomic<bool> transmitting{false};        // the amplifier is taken to be sending values
+  std::atomic<std::uint32_t> last_error{0};        // the last failed operation's
+  std::atomic<bool> transmitting{false};           // the amplifier is taken to be sending values
   std::atomic<std::uint32_t> firmware_version{0};  // reported at activation; 0 if that failed
 };
 

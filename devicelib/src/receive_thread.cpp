@@ -5,8 +5,8 @@
 #include <chrono>
 #include <cstring>
 #include <optional>
-#include <utility>
 #include <thread>
+#include <utility>
 
 #include "protocol/error_codes.h"
 #include "protocol/frame_decoder.h"

@@ -66,15 +66,33 @@ std::optional<Bytes> Amplifier::answer(std::span<const std::uint8_t> c) const {
   const AmplifierState& s = state_;
   Bytes p;
   switch (c[0]) {
-    case 0x27: p = {s.mode}; break;
-    case 0x2B: p = {s.firmware_version}; break;
-    case 0x16: p = {s.rate_code}; break;
-    case 0x29: p = {s.tx_mode}; break;
-    case 0xB1: p = {s.serial_baud_code}; break;
-    case 0xC1: p = {s.can_baud_code}; break;
-    case 0xB9: p = {s.io_state}; break;
-    case 0xB3: p.assign(std::begin(s.gains), std::end(s.gains)); break;
-    case 0xBD: p.assign(std::begin(s.unit_text), std::end(s.unit_text)); break;
+    case 0x27:
+      p = {s.mode};
+      break;
+    case 0x2B:
+      p = {s.firmware_version};
+      break;
+    case 0x16:
+      p = {s.rate_code};
+      break;
+    case 0x29:
+      p = {s.tx_mode};
+      break;
+    case 0xB1:
+      p = {s.serial_baud_code};
+      break;
+    case 0xC1:
+      p = {s.can_baud_code};
+      break;
+    case 0xB9:
+      p = {s.io_state};
+      break;
+    case 0xB3:
+      p.assign(std::begin(s.gains), std::end(s.gains));
+      break;
+    case 0xBD:
+      p.assign(std::begin(s.unit_text), std::end(s.unit_text));
+      break;
     case 0x1F: {
       // Always eight characters, whatever a test put into the state.
       std::string serial = s.serial_number;
@@ -167,8 +185,12 @@ void Amplifier::apply(std::span<const std::uint8_t> c, Reaction& reaction) {
     case 0x20:
       if (c[1] >= 1 && c[1] <= 16) s.thresholds[c[1] - 1] = static_cast<std::uint16_t>(wire::read_be(c.subspan(2, 2)));
       return;
-    case 0x23: set_transmitting(false); return;
-    case 0x24: set_transmitting(true); return;
+    case 0x23:
+      set_transmitting(false);
+      return;
+    case 0x24:
+      set_transmitting(true);
+      return;
     case 0x26: {
       const std::string code(c.begin() + 2, c.end());
       if (c[1] <= 2 && code == s.access_code) s.mode = c[1];
@@ -178,7 +200,9 @@ void Amplifier::apply(std::span<const std::uint8_t> c, Reaction& reaction) {
       s.tx_mode = c[1];
       s.transmitting = (c[1] & kTransmitBit) != 0;
       return;
-    case 0x3B: reaction.send_value = true; return;
+    case 0x3B:
+      reaction.send_value = true;
+      return;
     case wire::kSetScale: {
       const std::uint8_t ch = c[1], type = c[2];
       if (channel_ok(ch) && type_ok(type)) s.scales[ch - 1][type] = wire::read_be(c.subspan(3));

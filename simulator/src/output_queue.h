@@ -25,8 +25,7 @@ class OutputQueue {
 
   // Queues one frame cut into pieces of `piece_sizes` bytes (the last size repeats; an empty list
   // keeps the frame whole), with `gap` before every piece but the first.
-  void push(const Bytes& frame, FrameKind kind, const std::vector<std::size_t>& piece_sizes,
-            Clock::duration gap);
+  void push(const Bytes& frame, FrameKind kind, const std::vector<std::size_t>& piece_sizes, Clock::duration gap);
 
   // When the next byte may go out: none when empty; a time not after now means "as soon as the line
   // takes it".

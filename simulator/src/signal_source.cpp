@@ -27,8 +27,8 @@ int SignalSource::loaded_level(int ch, Clock::time_point t) {
     const double seconds = std::chrono::duration<double>(t - origin_).count();
     const double phase = ch * std::numbers::pi / 2;
     std::uniform_int_distribution<int> noise(-kNoise, kNoise);
-    base = kZero + std::lround(kAmplitude * std::sin(2 * std::numbers::pi * kFrequency * seconds + phase)) +
-           noise(noise_);
+    base =
+        kZero + std::lround(kAmplitude * std::sin(2 * std::numbers::pi * kFrequency * seconds + phase)) + noise(noise_);
   }
   return clamp_raw(base + load_[ch]);
 }

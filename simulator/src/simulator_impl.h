@@ -27,7 +27,7 @@ namespace kolmsim {
 struct Simulator::Impl {
   explicit Impl(const Options& options);
 
-  void serve();        // body of the serving thread
+  void serve();         // body of the serving thread
   void stop_thread();   // idempotent
   void remove_links();  // those still pointing at our slave
 

@@ -22,37 +22,37 @@ constexpr std::array<CommandInfo, 256> make_table() {
   query(0x0D, 3);  // read offset
   send(0x12, 2);   // data rate
   query(0x16, 1);
-  send(0x1E, 9);   // serial number
+  send(0x1E, 9);  // serial number
   query(0x1F, 1);
-  send(0x20, 4);   // threshold register
+  send(0x20, 4);  // threshold register
   query(0x21, 2);
-  send(0x23, 1);   // stop transmission
-  send(0x24, 1);   // start transmission
-  send(0x26, 8);   // mode with access code
+  send(0x23, 1);  // stop transmission
+  send(0x24, 1);  // start transmission
+  send(0x26, 8);  // mode with access code
   query(0x27, 1);
-  send(0x28, 2);   // transmission mode
+  send(0x28, 2);  // transmission mode
   query(0x29, 1);
-  query(0x2B, 1);  // firmware version
-  send(0x3B, 1);   // one measured value now
+  query(0x2B, 1);      // firmware version
+  send(0x3B, 1);       // one measured value now
   send(kSetScale, 6);  // 7 for the wide type, see request_length
   query(0x89, 3);
-  send(0xB0, 2);   // serial baud rate
+  send(0xB0, 2);  // serial baud rate
   query(0xB1, 1);
-  send(0xB2, 3);   // input type (gain)
+  send(0xB2, 3);  // input type (gain)
   query(0xB3, 1);
-  send(0xB4, 3);   // unit
+  send(0xB4, 3);  // unit
   query(0xB5, 2);
-  send(0xB6, 3);   // I/O line type
+  send(0xB6, 3);  // I/O line type
   query(0xB7, 2);
-  send(0xB8, 3);   // I/O line state
+  send(0xB8, 3);  // I/O line state
   query(0xB9, 1);
-  send(0xBA, 6);   // display norm
+  send(0xBA, 6);  // display norm
   query(0xBB, 2);
-  send(0xBC, 6);   // free unit text
+  send(0xBC, 6);  // free unit text
   query(0xBD, 1);
-  send(0xC0, 2);   // CAN bit rate
+  send(0xC0, 2);  // CAN bit rate
   query(0xC1, 1);
-  send(0xC5, 6);   // CAN identifier
+  send(0xC5, 6);  // CAN identifier
   query(0xC6, 2);
   return t;
 }
@@ -65,8 +65,7 @@ std::size_t request_length(std::span<const std::uint8_t> pending) {
   if (pending.empty()) return 0;
   const std::uint8_t command = pending[0];
   std::size_t length = kCommands[command].request_length;
-  if (command == kSetScale && pending.size() > kSetScaleTypeIndex &&
-      pending[kSetScaleTypeIndex] == kWideScaleType) {
+  if (command == kSetScale && pending.size() > kSetScaleTypeIndex && pending[kSetScaleTypeIndex] == kWideScaleType) {
     length += 1;
   }
   return length;

@@ -57,11 +57,9 @@ int run(const kolmsim::tool::ToolOptions& options) {
   simulator.link_port(dir.path(), options.com);
   if (!options.quiet) {
     std::fprintf(stderr, "kolmsim: amplifier on %s as port %d (%s/com%d); PEKOLM_PORT_DIR=%s\n",
-                 simulator.slave_path().c_str(), options.com, dir.path().c_str(), options.com,
-                 dir.path().c_str());
+                 simulator.slave_path().c_str(), options.com, dir.path().c_str(), options.com, dir.path().c_str());
   }
-  return options.command.empty() ? kolmsim::tool::wait_for_stop_signal()
-                                 : kolmsim::tool::run_command(options.command);
+  return options.command.empty() ? kolmsim::tool::wait_for_stop_signal() : kolmsim::tool::run_command(options.command);
 }
 
 }  // namespace

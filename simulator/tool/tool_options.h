@@ -10,8 +10,8 @@
 namespace kolmsim::tool {
 
 struct ToolOptions {
-  int com = 1;                       // port number N of DIR/com<N>
-  std::string port_dir;              // empty: a fresh temporary directory
+  int com = 1;           // port number N of DIR/com<N>
+  std::string port_dir;  // empty: a fresh temporary directory
   Options simulator;
   bool quiet = false;
   bool help = false;

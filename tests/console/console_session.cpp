@@ -91,7 +91,9 @@ void ConsoleSession::read_output() {
       std::lock_guard<std::mutex> lock(mutex_);
       if (stop_) return;
     }
-    struct pollfd input {master_, POLLIN, 0};
+    struct pollfd input {
+      master_, POLLIN, 0
+    };
     if (::poll(&input, 1, 50) <= 0) continue;
     const ssize_t got = ::read(master_, chunk, sizeof chunk);
     if (got <= 0) {

@@ -88,7 +88,8 @@ TEST_P(TerminalGone, EndsTheConsoleAsQWould) {
   kolmsim::Simulator sim;
   link(sim, port);
   // The console inherits the disposition across fork and exec.
-  struct sigaction ignore {}, previous {};
+  struct sigaction ignore {
+  }, previous{};
   ignore.sa_handler = GetParam() == HangUp::closed_signal_ignored ? SIG_IGN : SIG_DFL;
   ::sigaction(SIGHUP, &ignore, &previous);
   ConsoleSession console(testing_support::port_dir());
@@ -116,9 +117,12 @@ TEST_P(TerminalGone, EndsTheConsoleAsQWould) {
 
 std::string way_name(const ::testing::TestParamInfo<HangUp>& info) {
   switch (info.param) {
-    case HangUp::closed: return "Closed";
-    case HangUp::closed_signal_ignored: return "ClosedWithSighupIgnored";
-    case HangUp::signal_in_pause: return "SighupInAPause";
+    case HangUp::closed:
+      return "Closed";
+    case HangUp::closed_signal_ignored:
+      return "ClosedWithSighupIgnored";
+    case HangUp::signal_in_pause:
+      return "SighupInAPause";
   }
   return "";
 }

@@ -17,8 +17,8 @@ TEST(SampleLine, ShowsEachChannelInDisplayUnitsWithFiveDecimals) {
 }
 
 TEST(SampleLine, HugeAndUndefinedValuesStayOnOneLine) {
-  const double display[4] = {3.4e38, -std::numeric_limits<double>::max(),
-                             std::numeric_limits<double>::infinity(), -1e-9};
+  const double display[4] = {3.4e38, -std::numeric_limits<double>::max(), std::numeric_limits<double>::infinity(),
+                             -1e-9};
   const std::string line = sample_line(display);
   EXPECT_EQ(line.back(), '\n');
   EXPECT_EQ(line.find('\n'), line.size() - 1);

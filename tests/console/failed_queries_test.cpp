@@ -18,14 +18,15 @@ TEST(StartUp, FailedTypeAndSerialQueriesPrintDefinedPlaceholders) {
   ConsoleSession console(testing_support::port_dir());
   ASSERT_TRUE(console.expect("ComNr. eingeben: \n")) << console.tail();
   console.send(std::to_string(port) + "\n115200\n");
-  ASSERT_TRUE(console.expect("KolmgetAnalogueType: -1"
-                             "\nChannel 1 unspecified. Enum: 0"
-                             "\nChannel 2 unspecified. Enum: 0"
-                             "\nChannel 3 unspecified. Enum: 0"
-                             "\nChannel 4 unspecified. Enum: 0"
-                             "KolmreadSerialNo: -1 No: \n"
-                             "KolmDispGetNorm(1): 1\n",
-                             20s))
+  ASSERT_TRUE(
+      console.expect("KolmgetAnalogueType: -1"
+                     "\nChannel 1 unspecified. Enum: 0"
+                     "\nChannel 2 unspecified. Enum: 0"
+                     "\nChannel 3 unspecified. Enum: 0"
+                     "\nChannel 4 unspecified. Enum: 0"
+                     "KolmreadSerialNo: -1 No: \n"
+                     "KolmDispGetNorm(1): 1\n",
+                     20s))
       << console.tail();
 }
 

@@ -72,9 +72,14 @@ TEST(ReadInt, EndOfInputReadsAsZero) {
 }
 
 TEST(ReadDouble, ReadsDecimalNotation) {
-  for (const auto& [text, value] : std::initializer_list<std::pair<const char*, double>>{
-           {"2.5", 2.5}, {" -0.000123", -0.000123}, {"1e3", 1000.0}, {"+.5", 0.5}, {"7.", 7.0},
-           {"1.5E-2", 0.015}, {"3e+2", 300.0}, {"12", 12.0}}) {
+  for (const auto& [text, value] : std::initializer_list<std::pair<const char*, double>>{{"2.5", 2.5},
+                                                                                         {" -0.000123", -0.000123},
+                                                                                         {"1e3", 1000.0},
+                                                                                         {"+.5", 0.5},
+                                                                                         {"7.", 7.0},
+                                                                                         {"1.5E-2", 0.015},
+                                                                                         {"3e+2", 300.0},
+                                                                                         {"12", 12.0}}) {
     TextSource in(text);
     EXPECT_DOUBLE_EQ(read_double(in), value) << text;
   }

@@ -64,8 +64,8 @@ TEST_F(NormAndOffset, ANormForAChannelOutsideTheTableIsPassedOnButNotStored) {
 TEST_F(NormAndOffset, OffsetsAreShownAndTypedInDisplayUnits) {
   console.send("o");
   ASSERT_TRUE(console.answer("o Kanal (1..4): \n", "1\n")) << console.tail();
-  ASSERT_TRUE(console.answer("KolmgetGain: 1\nKolmreadOffset: 8388608\nOffset normiert: 0\nOffset aendern? (j / n): ",
-                             "j\n"))
+  ASSERT_TRUE(
+      console.answer("KolmgetGain: 1\nKolmreadOffset: 8388608\nOffset normiert: 0\nOffset aendern? (j / n): ", "j\n"))
       << console.tail();
   ASSERT_TRUE(console.answer("\nNeuer Offset (normiert): ", "0.5\n")) << console.tail();
   // 0.5 normalised is 3994575.2 counts above the centre, truncated.
@@ -86,8 +86,8 @@ TEST_F(NormAndOffset, OffsetsAreShownAndTypedInDisplayUnits) {
   sim.clear_commands();
   console.send("o");
   ASSERT_TRUE(console.answer("o Kanal (1..4): \n", "3\n")) << console.tail();
-  ASSERT_TRUE(console.answer("KolmgetGain: 2\nKolmreadOffset: 16377758\nOffset normiert: 4\nOffset aendern? (j / n): ",
-                             "j\n"))
+  ASSERT_TRUE(
+      console.answer("KolmgetGain: 2\nKolmreadOffset: 16377758\nOffset normiert: 4\nOffset aendern? (j / n): ", "j\n"))
       << console.tail();
   ASSERT_TRUE(console.answer("\nNeuer Offset (normiert): ", "0\n")) << console.tail();
   ASSERT_NO_FATAL_FAILURE(ends_with("\nKolmwriteOffset(8388608): 0\nKolmreadOffset: 8388608\n"));
@@ -104,8 +104,8 @@ TEST_F(NormAndOffset, OffsetsAreShownAndTypedInDisplayUnits) {
 TEST_F(NormAndOffset, AnOffsetForAChannelOutsideTheTableHasNoDisplayValue) {
   console.send("o");
   ASSERT_TRUE(console.answer("o Kanal (1..4): \n", "6\n")) << console.tail();
-  ASSERT_TRUE(console.answer("KolmgetGain: -1\nKolmreadOffset: -1\nOffset normiert: nan\nOffset aendern? (j / n): ",
-                             "j\n"))
+  ASSERT_TRUE(
+      console.answer("KolmgetGain: -1\nKolmreadOffset: -1\nOffset normiert: nan\nOffset aendern? (j / n): ", "j\n"))
       << console.tail();
   ASSERT_TRUE(console.answer("\nNeuer Offset (normiert): ", "1.5\n")) << console.tail();
   ASSERT_NO_FATAL_FAILURE(ends_with("\nKolmwriteOffset(8388608): -1\nKolmreadOffset: -1\n"));

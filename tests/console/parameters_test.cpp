@@ -110,8 +110,7 @@ TEST_F(Parameters, TransmissionModeIsChangedOnlyOnJ) {
 TEST_F(Parameters, ThresholdsAreWrittenAsUpperAndLowerLevelWithoutReadBack) {
   console.send("w");
   ASSERT_TRUE(console.answer("wSchwellwertnummer (1..8): \n", "2\n")) << console.tail();
-  ASSERT_TRUE(console.answer("KolmreadThreshold: 0Erg On: 0 Erg.Off: 0\nAendern? (j / n): ", "j\n"))
-      << console.tail();
+  ASSERT_TRUE(console.answer("KolmreadThreshold: 0Erg On: 0 Erg.Off: 0\nAendern? (j / n): ", "j\n")) << console.tail();
   ASSERT_TRUE(console.answer("\nOberer Wert: ", "0.5\n")) << console.tail();
   ASSERT_TRUE(console.answer("\nUnterer Wert: ", "0.25\n")) << console.tail();
   ASSERT_NO_FATAL_FAILURE(ends_with("KolmwriteThreshold: 0"));

@@ -45,8 +45,7 @@ TEST_F(Recording, ATimedRecordingWritesThePeakToPeakNoiseOfEachChannel) {
   ASSERT_TRUE(testing_support::eventually([&] { return read_file(data_file()).size() > 60; }, 5s));
   const auto written = Clock::now();
   // The spread is 2000 and 1000 counts: 2 / (2000 * 1.05 / 32767.5) and twice that, whatever the norm.
-  EXPECT_EQ(read_file(data_file()),
-            "K1: PPnoise=inf\nK2: PPnoise=inf\nK3: PPnoise=31.20714\nK4: PPnoise=62.41429\n");
+  EXPECT_EQ(read_file(data_file()), "K1: PPnoise=inf\nK2: PPnoise=inf\nK3: PPnoise=31.20714\nK4: PPnoise=62.41429\n");
   EXPECT_GE(written - answered, 1900ms) << "the recording covers two whole seconds";
   // The display goes on.
   const std::string before = console.output();

@@ -71,12 +71,12 @@ TEST(Scripted, AScriptFromAPipeRunsEveryAnswerInTurn) {
   kolmsim::Simulator sim{kolmsim::Options{.rate_code = 0xA4}};
   link(sim, port);
   const std::string script =
-      "16\n115200\n"                              // port and baud; the line end is the key after start-up
-      "x."                                        // stop; any byte ends the pause
-      "gabc def\nn\n"                             // no number: channel 0, and the line is gone
-      "n2\nj\nxyz\n."                             // no number as the new norm: 0, refused
-      "u1\ne abcdefghijklmnopqrstuvwxyz\n"        // a word too long for the unit text
-      "v."                                        // the rest of that word answered nothing
+      "16\n115200\n"                        // port and baud; the line end is the key after start-up
+      "x."                                  // stop; any byte ends the pause
+      "gabc def\nn\n"                       // no number: channel 0, and the line is gone
+      "n2\nj\nxyz\n."                       // no number as the new norm: 0, refused
+      "u1\ne abcdefghijklmnopqrstuvwxyz\n"  // a word too long for the unit text
+      "v."                                  // the rest of that word answered nothing
       "q.";
   const ScriptRun run = run_script(script);
   EXPECT_EQ(run.status, 0);

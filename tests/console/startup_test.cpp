@@ -65,8 +65,8 @@ TEST(StartUp, PrintsTheIdentificationThenScrollsDisplayValues) {
 
   // Activation's own queries, then the console's, each after its pause.
   sent = commands(sim, 12);
-  ASSERT_EQ(sent, (std::vector<std::string>{"27", "29", "2B", "27", "B3", "1F", "BB 01", "BB 02", "BB 03",
-                                            "BB 04", "2B", "24"}));
+  ASSERT_EQ(sent, (std::vector<std::string>{"27", "29", "2B", "27", "B3", "1F", "BB 01", "BB 02", "BB 03", "BB 04",
+                                            "2B", "24"}));
   const std::vector<kolmsim::CommandRecord> records = sim.commands();
   const auto gap = [&](std::size_t later) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(records[later].at - records[later - 1].at).count();

@@ -24,13 +24,13 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/conversions.h"
-#include "protocol/error_codes.h"
 #include "exact_input.h"
-#include "protocol/frame_decoder.h"
 #include "pekolm.h"
 #include "platform/serial_port.h"
 #include "port_table.h"
+#include "protocol/conversions.h"
+#include "protocol/error_codes.h"
+#include "protocol/frame_decoder.h"
 #include "protocol/wire.h"
 
 namespace {
@@ -67,11 +67,10 @@ Script script;
 // The length of the answer a written command waits for; 0 for a send-only command.
 std::size_t answer_length(const std::uint8_t* command, std::size_t size) {
   constexpr wire::Query queries[] = {
-      wire::read_offset,   wire::read_rate,      wire::read_serial_number, wire::read_threshold,
-      wire::get_mode,      wire::get_tx_mode,    wire::firmware_version,   wire::get_scale,
-      wire::get_serial_baud, wire::get_gains,    wire::get_unit,           wire::get_io_type,
-      wire::get_io_state,  wire::get_norm,       wire::get_unit_text,      wire::get_can_baud,
-      wire::get_can_id,
+      wire::read_offset,  wire::read_rate,        wire::read_serial_number, wire::read_threshold,  wire::get_mode,
+      wire::get_tx_mode,  wire::firmware_version, wire::get_scale,          wire::get_serial_baud, wire::get_gains,
+      wire::get_unit,     wire::get_io_type,      wire::get_io_state,       wire::get_norm,        wire::get_unit_text,
+      wire::get_can_baud, wire::get_can_id,
   };
   for (const wire::Query& q : queries) {
     if (q.command != command[0]) continue;
@@ -181,7 +180,9 @@ class OutText {
  public:
   explicit OutText(std::size_t size) : bytes_(new char[size]), size_(size) { std::memset(get(), marker, size); }
   char* get() { return bytes_.get(); }
-  bool untouched() const { return std::all_of(bytes_.get(), bytes_.get() + size_, [](char c) { return c == marker; }); }
+  bool untouched() const {
+    return std::all_of(bytes_.get(), bytes_.get() + size_, [](char c) { return c == marker; });
+  }
   bool terminated() const { return std::memchr(bytes_.get(), 0, size_) != nullptr; }
 
  private:
@@ -219,9 +220,12 @@ Outcome run_export(int index, int a, int b, const char*& violation) {
     return Outcome{double(r), false};
   };
   switch (index) {
-    case 0: return byte_or_failure(KolmgetMode(port));
-    case 1: return byte_or_failure(KolmfirmwareVersion(port));
-    case 2: return byte_or_failure(KolmgetTXmode(port));
+    case 0:
+      return byte_or_failure(KolmgetMode(port));
+    case 1:
+      return byte_or_failure(KolmfirmwareVersion(port));
+    case 2:
+      return byte_or_failure(KolmgetTXmode(port));
     case 3: {
       const double r = KolmreadFreq(port);
       require(r == -1.0 || std::find(rate_table.begin(), rate_table.end(), r) != rate_table.end(), "not a rate");
@@ -245,7 +249,8 @@ Outcome run_export(int index, int a, int b, const char*& violation) {
       }
       return {double(r), false};
     }
-    case 6: return {double(PeKolmgetScale(port, a, b)), true};  // 32 bits of a wide value: any int
+    case 6:
+      return {double(PeKolmgetScale(port, a, b)), true};  // 32 bits of a wide value: any int
     case 7: {
       const int r = KolmgetGain(port, a);
       if (a == 0) return {double(r), true};  // four codes packed
@@ -294,8 +299,10 @@ Outcome run_export(int index, int a, int b, const char*& violation) {
               "not a CAN bit rate");
       return {double(r), false};
     }
-    case 15: return {double(KolmgetCanID(port, a)), true};  // 32 bits passed through
-    case 16: return byte_or_failure(KolmgetUnit(port, a));
+    case 15:
+      return {double(KolmgetCanID(port, a)), true};  // 32 bits passed through
+    case 16:
+      return byte_or_failure(KolmgetUnit(port, a));
     default: {
       OutText text(6);
       const int r = KolmgetUnitText(port, a, text.get());

@@ -14,7 +14,6 @@ namespace {
 using namespace testing_support;
 using namespace std::chrono_literals;
 
-
 class Commands : public SharedAmplifier<32> {
  protected:
   static void SetUpTestSuite() { open(kolmsim::Options{.transmitting = false}, 57600); }

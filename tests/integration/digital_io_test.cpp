@@ -34,9 +34,7 @@ class DigitalIo : public ::testing::Test {
   void SetUp() override {
     for (auto& [port, a] : amplifiers) a->forget_commands();
   }
-  static Strings sent(int port, std::size_t n) {
-    return amplifiers[port]->sent_hex(n);
-  }
+  static Strings sent(int port, std::size_t n) { return amplifiers[port]->sent_hex(n); }
   static void answer_with(std::uint8_t command, Bytes payload) {
     amplifiers[v12]->answer_once(command, std::move(payload));
   }
@@ -91,8 +89,8 @@ TEST_F(DigitalIo, AllLinesWithPauses) {
   start = std::chrono::steady_clock::now();
   EXPECT_EQ(KolmsetDigitalIOvalue(v11, 0, 0x101), 0);
   EXPECT_GE(elapsed_ms(start), 8 * 80);
-  EXPECT_EQ(sent(v11, 8), (Strings{"B8 01 01", "B8 02 01", "B8 03 01", "B8 04 01", "B8 05 01", "B8 06 01",
-                                   "B8 07 01", "B8 08 01"}));
+  EXPECT_EQ(sent(v11, 8),
+            (Strings{"B8 01 01", "B8 02 01", "B8 03 01", "B8 04 01", "B8 05 01", "B8 06 01", "B8 07 01", "B8 08 01"}));
 }
 
 TEST_F(DigitalIo, StateByteAndSingleLines) {

@@ -22,12 +22,18 @@ enum class Operation { none, open, settings, write, read, purge };
 
 const char* name(Operation operation) {
   switch (operation) {
-    case Operation::open: return "open";
-    case Operation::settings: return "settings";
-    case Operation::write: return "write";
-    case Operation::read: return "read";
-    case Operation::purge: return "purge";
-    default: return "none";
+    case Operation::open:
+      return "open";
+    case Operation::settings:
+      return "settings";
+    case Operation::write:
+      return "write";
+    case Operation::read:
+      return "read";
+    case Operation::purge:
+      return "purge";
+    default:
+      return "none";
   }
 }
 

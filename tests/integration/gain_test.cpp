@@ -16,9 +16,7 @@ constexpr int closed_port = 99;
 
 class Gain : public SharedAmplifier<24> {
  protected:
-  static void answer_with(Bytes payload) {
-    amplifier->answer_once(0xB3, std::move(payload));
-  }
+  static void answer_with(Bytes payload) { amplifier->answer_once(0xB3, std::move(payload)); }
 };
 
 TEST_F(Gain, SetOneChannelAndRefusals) {

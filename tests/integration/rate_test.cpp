@@ -30,9 +30,7 @@ class Rate : public ::testing::Test {
   void SetUp() override {
     for (SimulatedAmplifier* a : {slow, fast}) a->forget_commands();
   }
-  static Strings sent(SimulatedAmplifier* a, std::size_t count) {
-    return a->sent_hex(count);
-  }
+  static Strings sent(SimulatedAmplifier* a, std::size_t count) { return a->sent_hex(count); }
   static inline SimulatedAmplifier* slow = nullptr;
   static inline SimulatedAmplifier* fast = nullptr;
 };

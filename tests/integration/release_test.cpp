@@ -128,8 +128,9 @@ TEST(NormalUser, OpensAReleasedPortAgainInTheSameAndTheNextProcess) {
   ASSERT_EQ(::chmod(amplifier.sim().slave_path().c_str(), 0666), 0);
   ASSERT_EQ(::chmod(port_dir().c_str(), 0755), 0);
   ::setenv("PEKOLM_TEST_REOPEN_PORT", std::to_string(port).c_str(), 1);
-  const std::string filter = "--gtest_filter=" + std::string(::testing::UnitTest::GetInstance()->current_test_suite()->name()) +
-                             "." + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  const std::string filter =
+      "--gtest_filter=" + std::string(::testing::UnitTest::GetInstance()->current_test_suite()->name()) + "." +
+      ::testing::UnitTest::GetInstance()->current_test_info()->name();
   for (int process = 0; process < 2; ++process) {
     const pid_t child = ::fork();
     if (child == 0) {

@@ -9,12 +9,9 @@ namespace {
 using namespace testing_support;
 using Strings = std::vector<std::string>;
 
-
 class Scale : public SharedAmplifier<23> {
  protected:
-  static void answer_with(Bytes payload) {
-    amplifier->answer_once(0x89, std::move(payload));
-  }
+  static void answer_with(Bytes payload) { amplifier->answer_once(0x89, std::move(payload)); }
 };
 
 TEST_F(Scale, ValueBytesByInputType) {

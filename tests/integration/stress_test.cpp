@@ -45,22 +45,28 @@ TEST(Stress, ConcurrentReadersAndQueriersOnANoisyStreamingPort) {
   threads.emplace_back([&] {
     while (!stop) {
       int version = KolmfirmwareVersion(50);
-      if (version == -1) ++failed_queries;
-      else if (version != 12) ++wrong_answers;
+      if (version == -1)
+        ++failed_queries;
+      else if (version != 12)
+        ++wrong_answers;
     }
   });
   threads.emplace_back([&] {
     while (!stop) {
       int baud = KolmgetBaudSerial(50);
-      if (baud == -1) ++failed_queries;
-      else if (baud != 115200) ++wrong_answers;
+      if (baud == -1)
+        ++failed_queries;
+      else if (baud != 115200)
+        ++wrong_answers;
     }
   });
   threads.emplace_back([&] {
     while (!stop) {
       char serial[9];
-      if (KolmreadSerialNo(50, serial) == -1) ++failed_queries;
-      else if (std::string(serial) != "00012345") ++wrong_answers;
+      if (KolmreadSerialNo(50, serial) == -1)
+        ++failed_queries;
+      else if (std::string(serial) != "00012345")
+        ++wrong_answers;
     }
   });
   for (int i = 0; i < 6; ++i) {

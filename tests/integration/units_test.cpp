@@ -59,7 +59,9 @@ TEST_F(Units, TableTextOfAReadUnit) {
   EXPECT_STREQ(text, "xxxxx");
   answer_with(0xB5, bytes({2, 19}));
   EXPECT_EQ(KolmgetUnitText(port, 2, text), 0);
-  EXPECT_EQ(std::string(text, 3), std::string("\xB0" "C\0", 3));
+  EXPECT_EQ(std::string(text, 3), std::string("\xB0"
+                                              "C\0",
+                                              3));
 }
 
 TEST_F(Units, FreeTextIsFiveBytes) {

@@ -14,7 +14,6 @@ namespace {
 using namespace testing_support;
 using namespace std::chrono_literals;
 
-
 class Values : public SharedAmplifier<31> {
  protected:
   static void SetUpTestSuite() { open(kolmsim::Options{.transmitting = false}, 115200, 3); }

@@ -1,9 +1,10 @@
 // The amplifier model: a command in, the exact answer or state change out.
+#include "amplifier.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "amplifier.h"
 #include "wire.h"
 
 namespace kolmsim {
@@ -32,10 +33,9 @@ std::optional<Bytes> payload_of(Amplifier& amp, const Bytes& query) {
 TEST(AmplifierQueries, AnswerFramesHaveTheLengthsTheHostExpects) {
   Amplifier amp{AmplifierState{}};
   const std::pair<Bytes, std::size_t> table[] = {
-      {{0x0D, 1, 1}, 15}, {{0x16}, 11},     {{0x1F}, 18},     {{0x21, 1}, 13},    {{0x27}, 11},
-      {{0x29}, 11},       {{0x2B}, 11},     {{0x89, 1, 1}, 15}, {{0x89, 4, 5}, 16}, {{0xB1}, 11},
-      {{0xB3}, 14},       {{0xB5, 1}, 12},  {{0xB7, 1}, 12},  {{0xB9}, 11},       {{0xBB, 1}, 15},
-      {{0xBD}, 15},       {{0xC1}, 11},     {{0xC6, 1}, 15},
+      {{0x0D, 1, 1}, 15}, {{0x16}, 11},       {{0x1F}, 18},       {{0x21, 1}, 13}, {{0x27}, 11}, {{0x29}, 11},
+      {{0x2B}, 11},       {{0x89, 1, 1}, 15}, {{0x89, 4, 5}, 16}, {{0xB1}, 11},    {{0xB3}, 14}, {{0xB5, 1}, 12},
+      {{0xB7, 1}, 12},    {{0xB9}, 11},       {{0xBB, 1}, 15},    {{0xBD}, 15},    {{0xC1}, 11}, {{0xC6, 1}, 15},
   };
   for (const auto& [query, length] : table) {
     const auto frame = ask(amp, query);
@@ -132,9 +132,9 @@ TEST(AmplifierSettings, OutOfRangeSettingsAreIgnored) {
 }
 
 TEST(AmplifierQueries, OutOfRangeQueriesGetNoAnswer) {
-  const Bytes queries[] = {{0x21, 0}, {0x21, 17}, {0x89, 0, 1}, {0x89, 1, 0}, {0x89, 1, 8}, {0x89, 5, 1},
-                           {0x0D, 1, 0}, {0x0D, 5, 1}, {0xBB, 0}, {0xBB, 5}, {0xB5, 0}, {0xB5, 5},
-                           {0xB7, 0}, {0xB7, 13}, {0xC6, 0}, {0xC6, 9}};
+  const Bytes queries[] = {{0x21, 0},    {0x21, 17},   {0x89, 0, 1}, {0x89, 1, 0}, {0x89, 1, 8}, {0x89, 5, 1},
+                           {0x0D, 1, 0}, {0x0D, 5, 1}, {0xBB, 0},    {0xBB, 5},    {0xB5, 0},    {0xB5, 5},
+                           {0xB7, 0},    {0xB7, 13},   {0xC6, 0},    {0xC6, 9}};
   for (const Bytes& q : queries) {
     Amplifier amp{AmplifierState{}};
     EXPECT_FALSE(ask(amp, q)) << std::hex << int{q[0]} << " " << int{q[1]};

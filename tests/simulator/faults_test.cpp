@@ -1,7 +1,7 @@
 // Fault injection: what the host receives when an answer or frame is made to misbehave.
-#include <gtest/gtest.h>
-
 #include "faults.h"
+
+#include <gtest/gtest.h>
 
 namespace kolmsim {
 namespace {

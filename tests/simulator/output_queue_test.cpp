@@ -1,7 +1,7 @@
 // The output queue: coalescing, pieces with pauses, the bound, and counting sent frames.
-#include <gtest/gtest.h>
-
 #include "output_queue.h"
+
+#include <gtest/gtest.h>
 
 namespace kolmsim {
 namespace {

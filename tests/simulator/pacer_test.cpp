@@ -1,7 +1,7 @@
 // Frame pacing against a clock the test moves.
-#include <gtest/gtest.h>
-
 #include "pacer.h"
+
+#include <gtest/gtest.h>
 
 namespace kolmsim {
 namespace {

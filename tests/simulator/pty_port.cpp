@@ -2,11 +2,10 @@
 #include "pty_port.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 namespace kolmsim::testing {
 
@@ -55,12 +54,14 @@ Stream parse_stream(const Bytes& b) {
     const std::size_t left = b.size() - i;
     if (b[i] == 0xA5) {
       if (left < 11) break;
-      s.values.emplace_back(b.begin() + static_cast<std::ptrdiff_t>(i), b.begin() + static_cast<std::ptrdiff_t>(i + 11));
+      s.values.emplace_back(b.begin() + static_cast<std::ptrdiff_t>(i),
+                            b.begin() + static_cast<std::ptrdiff_t>(i + 11));
       i += 11;
     } else if (b[i] == 0x3B) {
       if (left < 5 || left < std::size_t{b[i + 4]} + 10) break;
       const std::size_t n = std::size_t{b[i + 4]} + 10;
-      s.answers.emplace_back(b.begin() + static_cast<std::ptrdiff_t>(i), b.begin() + static_cast<std::ptrdiff_t>(i + n));
+      s.answers.emplace_back(b.begin() + static_cast<std::ptrdiff_t>(i),
+                             b.begin() + static_cast<std::ptrdiff_t>(i + n));
       i += n;
     } else {
       s.garbage.push_back(b[i++]);

@@ -34,8 +34,8 @@ class SlavePort {
 struct Stream {
   std::vector<Bytes> values;
   std::vector<Bytes> answers;
-  Bytes garbage;      // bytes that start no frame
-  std::size_t rest;   // bytes of an unfinished frame at the end
+  Bytes garbage;     // bytes that start no frame
+  std::size_t rest;  // bytes of an unfinished frame at the end
 };
 Stream parse_stream(const Bytes& bytes);
 

@@ -1,7 +1,7 @@
 // The simulated signal: exact fixed values, loads, zeroing.
-#include <gtest/gtest.h>
-
 #include "signal_source.h"
+
+#include <gtest/gtest.h>
 
 namespace kolmsim {
 namespace {

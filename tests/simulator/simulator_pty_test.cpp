@@ -1,10 +1,9 @@
 // The simulator end to end: bytes through a real pty, as the device library will see them.
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
@@ -32,8 +31,8 @@ class SimulatorOverPty : public ::testing::Test {
 
   std::optional<Bytes> query(const Bytes& command, std::chrono::milliseconds timeout = 1000ms) {
     port->write(command);
-    return answer_to(command[0], port->read_until([&](const Bytes& b) { return answer_to(command[0], b).has_value(); },
-                                                  timeout));
+    return answer_to(command[0],
+                     port->read_until([&](const Bytes& b) { return answer_to(command[0], b).has_value(); }, timeout));
   }
   std::vector<Bytes> values_for(std::chrono::milliseconds span) { return parse_stream(port->read_for(span)).values; }
 };
@@ -194,7 +193,7 @@ class TempDir {
 };
 
 bool is_link(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 

@@ -1,12 +1,11 @@
 // The kolmsim tool as people and scripts run it.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
@@ -52,8 +51,10 @@ class ToolRunner {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (scratch_ + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (scratch_ + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (scratch_ + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (scratch_ + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     pid_t pid = -1;
     EXPECT_EQ(posix_spawn(&pid, KOLMSIM_TOOL_PATH, &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
@@ -97,8 +98,8 @@ TEST(KolmsimTool, PassesOnTheCommandsExitStatus) {
 TEST(KolmsimTool, CommandFindsThePortAndTheTemporaryDirectoryIsRemovedAfterwards) {
   ToolRunner tool;
   const ToolResult r = tool.run({"--com", "4", "--", "sh", "-c",
-                          "test -c \"$PEKOLM_PORT_DIR/com4\" && test -L \"$PEKOLM_PORT_DIR/com4\" && "
-                          "printf %s \"$PEKOLM_PORT_DIR\""});
+                                 "test -c \"$PEKOLM_PORT_DIR/com4\" && test -L \"$PEKOLM_PORT_DIR/com4\" && "
+                                 "printf %s \"$PEKOLM_PORT_DIR\""});
   ASSERT_EQ(r.status, 0) << r.err;
   ASSERT_EQ(r.out.rfind("/tmp/kolmsim.", 0), 0u) << r.out;
   EXPECT_FALSE(fs::exists(r.out));
@@ -140,9 +141,15 @@ TEST(KolmsimTool, InterruptGoesToTheCommandWhileTheSimulatorStaysUp) {
 
 TEST(KolmsimTool, RejectsBadOptionsWithStatusTwo) {
   ToolRunner tool;
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"--com", "0"}, {"--com", "256"}, {"--rate-code", "0x50"}, {"--firmware", "x"}, {"--frobnicate"},
-           {"--"}, {"program"}, {"--com"}, {"--quiet=yes"}}) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{{"--com", "0"},
+                                                                                    {"--com", "256"},
+                                                                                    {"--rate-code", "0x50"},
+                                                                                    {"--firmware", "x"},
+                                                                                    {"--frobnicate"},
+                                                                                    {"--"},
+                                                                                    {"program"},
+                                                                                    {"--com"},
+                                                                                    {"--quiet=yes"}}) {
     const ToolResult r = tool.run(args);
     EXPECT_EQ(r.status, 2) << args[0];
     EXPECT_EQ(r.err.rfind("kolmsim: ", 0), 0u) << r.err;

@@ -45,9 +45,8 @@ class FakeSerialPort final : public pekolm::platform::SerialPort {
 
   pekolm::platform::WaitResult wait_readable() override {
     std::unique_lock lock(line_->mutex);
-    line_->changed.wait(lock, [&] {
-      return interrupted_ || line_->hung_up || line_->read_error != 0 || !line_->incoming.empty();
-    });
+    line_->changed.wait(
+        lock, [&] { return interrupted_ || line_->hung_up || line_->read_error != 0 || !line_->incoming.empty(); });
     if (std::exchange(interrupted_, false)) return pekolm::platform::WaitResult::interrupted;
     if (line_->hung_up) return pekolm::platform::WaitResult::hung_up;
     return pekolm::platform::WaitResult::readable;
@@ -106,24 +105,27 @@ void FakeLine::push(const FakeBytes& bytes) {
 FakeBytes default_response(const FakeBytes& command) {
   if (command.empty()) return {};
   switch (command[0]) {
-    case 0x27: return answer_frame({1});     // operating mode
-    case 0x29: return answer_frame({0x02});  // transmission mode: transmitting
-    case 0x2B: return answer_frame({12});    // firmware version
-    default: return {};
+    case 0x27:
+      return answer_frame({1});  // operating mode
+    case 0x29:
+      return answer_frame({0x02});  // transmission mode: transmitting
+    case 0x2B:
+      return answer_frame({12});  // firmware version
+    default:
+      return {};
   }
 }
 
 FakePortInstaller::FakePortInstaller(std::shared_ptr<FakeLine> line) : line_(std::move(line)) {
-  pekolm::platform::set_port_opener(
-      [line = line_](int, const pekolm::platform::LineSettings&, int& os_error)
-          -> std::unique_ptr<pekolm::platform::SerialPort> {
-        std::lock_guard lock(line->mutex);
-        if (line->open_error != 0) {
-          os_error = line->open_error;
-          return nullptr;
-        }
-        return std::make_unique<FakeSerialPort>(line);
-      });
+  pekolm::platform::set_port_opener([line = line_](int, const pekolm::platform::LineSettings&,
+                                                   int& os_error) -> std::unique_ptr<pekolm::platform::SerialPort> {
+    std::lock_guard lock(line->mutex);
+    if (line->open_error != 0) {
+      os_error = line->open_error;
+      return nullptr;
+    }
+    return std::make_unique<FakeSerialPort>(line);
+  });
 }
 
 FakePortInstaller::~FakePortInstaller() { pekolm::platform::set_port_opener({}); }

@@ -24,22 +24,22 @@ struct FakeLine {
   std::condition_variable changed;
 
   // ---- the amplifier's side ----
-  std::deque<std::uint8_t> incoming;            // bytes waiting for the library to read
-  std::vector<FakeBytes> writes;                // every write attempt, in order
+  std::deque<std::uint8_t> incoming;  // bytes waiting for the library to read
+  std::vector<FakeBytes> writes;      // every write attempt, in order
   // Answers a written command (bytes to put on the incoming side); the default plays an amplifier in
   // mode 1, transmission mode 2, firmware version 12.
   std::function<FakeBytes(const FakeBytes&)> responder;
 
   // ---- faults ----
-  int open_error = 0;             // non-zero: opening fails with this errno
-  int failing_write = 0;          // the n-th write (1-based) fails...
-  int write_errno = 5;            // ...with this errno,
-  bool write_short = false;       // ...or writes one byte less instead
-  bool cts_readable = true;       // false: the modem status cannot be read
+  int open_error = 0;                                              // non-zero: opening fails with this errno
+  int failing_write = 0;                                           // the n-th write (1-based) fails...
+  int write_errno = 5;                                             // ...with this errno,
+  bool write_short = false;                                        // ...or writes one byte less instead
+  bool cts_readable = true;                                        // false: the modem status cannot be read
   std::optional<std::chrono::steady_clock::time_point> cts_on_at;  // CTS rises then (never if empty)
-  bool hung_up = false;           // the device went away
-  int read_error = 0;             // the next read fails with this errno (once)
-  int purges = 0;                 // purge calls seen
+  bool hung_up = false;                                            // the device went away
+  int read_error = 0;                                              // the next read fails with this errno (once)
+  int purges = 0;                                                  // purge calls seen
 
   FakeLine();
   void push(const FakeBytes& bytes);  // bytes arrive from the amplifier

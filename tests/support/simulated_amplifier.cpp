@@ -33,8 +33,7 @@ const std::string& port_dir() {
   return dir.path;
 }
 
-SimulatedAmplifier::SimulatedAmplifier(int port, const kolmsim::Options& options)
-    : port_(port), simulator_(options) {
+SimulatedAmplifier::SimulatedAmplifier(int port, const kolmsim::Options& options) : port_(port), simulator_(options) {
   simulator_.link_port(port_dir(), port);
 }
 

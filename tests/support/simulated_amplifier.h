@@ -34,7 +34,8 @@ class SimulatedAmplifier {
   std::vector<Bytes> commands() const;
   // Waits until `count` commands have arrived (send-only commands reach the simulator a little later
   // than the library returns).
-  std::vector<Bytes> wait_for_commands(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+  std::vector<Bytes> wait_for_commands(std::size_t count,
+                                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
   void forget_commands() { simulator_.clear_commands(); }
   // The commands received, in hex ("0C 01"), once `count` have arrived.
   std::vector<std::string> sent_hex(std::size_t count) const;

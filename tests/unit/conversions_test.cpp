@@ -88,8 +88,12 @@ TEST(IoType, BothWays) {
 
 TEST(UnitTable, SingleByteTextsMatchedExactly) {
   EXPECT_STREQ(unit_table[6], "\xB5m/m");
-  EXPECT_STREQ(unit_table[19], "\xB0" "C");
-  EXPECT_STREQ(unit_table[20], "\xB0" "F");
+  EXPECT_STREQ(unit_table[19],
+               "\xB0"
+               "C");
+  EXPECT_STREQ(unit_table[20],
+               "\xB0"
+               "F");
   for (int i = 0; i < unit_count; ++i) EXPECT_EQ(unit_index_of(unit_table[i]), i);
   EXPECT_EQ(unit_index_of(""), 7);
   for (const char* unknown : {"KG", "k", "kgs", "\xC2\xB5m/m"}) EXPECT_FALSE(unit_index_of(unknown)) << unknown;

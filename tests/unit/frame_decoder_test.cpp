@@ -63,8 +63,17 @@ void feed(RecordingSink& sink, const Bytes& stream, const std::vector<std::size_
 }
 
 Bytes frame(std::uint16_t a, std::uint16_t b, std::uint16_t c, std::uint16_t d) {
-  return {0xA5, std::uint8_t(a >> 8), std::uint8_t(a), std::uint8_t(b >> 8), std::uint8_t(b), std::uint8_t(c >> 8),
-          std::uint8_t(c), std::uint8_t(d >> 8), std::uint8_t(d), '\r', '\n'};
+  return {0xA5,
+          std::uint8_t(a >> 8),
+          std::uint8_t(a),
+          std::uint8_t(b >> 8),
+          std::uint8_t(b),
+          std::uint8_t(c >> 8),
+          std::uint8_t(c),
+          std::uint8_t(d >> 8),
+          std::uint8_t(d),
+          '\r',
+          '\n'};
 }
 
 Bytes concat(std::initializer_list<Bytes> parts) {

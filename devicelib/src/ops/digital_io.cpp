@@ -14,8 +14,8 @@ namespace {
 // Fixed pause after each line when all lines are set.
 constexpr auto line_settle_time = 80ms;
 
-constexpr std::uint32_t io_type_firmware = 10;    // the type commands came with this firmware
-constexpr std::uint32_t io_state_firmware = 8;    // reading the state, with this one
+constexpr std::uint32_t io_type_firmware = 10;      // the type commands came with this firmware
+constexpr std::uint32_t io_state_firmware = 8;      // reading the state, with this one
 constexpr std::uint32_t extended_io_firmware = 12;  // twelve lines and types 16, 17 from here on
 
 constexpr int state_lines = 8;  // one bit each in the state byte
@@ -32,9 +32,7 @@ IoLimits io_limits(const Device& device) {
 // Sends `command_byte, line, payload` for one line, or for lines 1..lines with a pause after each attempt;
 // the first failure ends the run.
 Result<int> set_lines(Device& device, std::uint8_t command_byte, int io, int lines, std::uint8_t payload) {
-  auto send_line = [&](int line) {
-    return send(device, {command_byte, static_cast<std::uint8_t>(line), payload});
-  };
+  auto send_line = [&](int line) { return send(device, {command_byte, static_cast<std::uint8_t>(line), payload}); };
   if (io != 0) return sent(send_line(io));
   for (int line = 1; line <= lines; ++line) {
     const std::uint32_t code = send_line(line);

@@ -52,7 +52,8 @@ PEKOLM_API int KolmgetAll(int port, int set) {
 PEKOLM_API int KolmsetMode(int port, int mode, const char* code) {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (mode < 0 || mode > 2) return fail(error::bad_argument);
-    if (code == nullptr || strnlen(code, access_code_length + 1) != access_code_length) return fail(error::bad_argument);
+    if (code == nullptr || strnlen(code, access_code_length + 1) != access_code_length)
+      return fail(error::bad_argument);
     Command command{wire::set_mode, static_cast<std::uint8_t>(mode)};
     for (std::size_t i = 0; i < access_code_length; ++i) command.push(static_cast<std::uint8_t>(code[i]));
     return sent(send(device, command));

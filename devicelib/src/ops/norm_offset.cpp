@@ -49,9 +49,9 @@ PEKOLM_API int KolmreadOffset(int port, int channel, int type) {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (device.firmware_version < offset_firmware) return fail(error::firmware_too_old);
     if (!is_channel(channel) || !is_input_type(type)) return fail(error::bad_argument);
-    Result<Answer> answer = query(
-        device, {wire::read_offset.command, static_cast<std::uint8_t>(channel), static_cast<std::uint8_t>(type)},
-        wire::read_offset.answer_length);
+    Result<Answer> answer =
+        query(device, {wire::read_offset.command, static_cast<std::uint8_t>(channel), static_cast<std::uint8_t>(type)},
+              wire::read_offset.answer_length);
     if (!answer.ok()) return fail(answer.error);
     const Answer& a = answer.value;
     if (a[wire::payload] != channel || a[wire::payload + 1] != type) return fail(error::answer_content);

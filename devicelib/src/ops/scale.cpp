@@ -30,9 +30,9 @@ PEKOLM_API int PeKolmgetScale(int port, int channel, int type) {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (!is_channel(channel) || !is_input_type(type)) return fail(error::bad_argument);
     const std::size_t answer_length = wire::get_scale.answer_length + (type == wide_type ? 1 : 0);
-    Result<Answer> answer = query(
-        device, {wire::get_scale.command, static_cast<std::uint8_t>(channel), static_cast<std::uint8_t>(type)},
-        answer_length);
+    Result<Answer> answer =
+        query(device, {wire::get_scale.command, static_cast<std::uint8_t>(channel), static_cast<std::uint8_t>(type)},
+              answer_length);
     if (!answer.ok()) return fail(answer.error);
     const Answer& a = answer.value;
     if (a[wire::payload] != channel || a[wire::payload + 1] != type) return fail(error::answer_content);

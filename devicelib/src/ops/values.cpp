@@ -15,7 +15,8 @@ constexpr std::chrono::milliseconds buffer_lock_timeout{20000};
 // The buffer mutex, taken for the life of the object or not at all.
 class BufferLock {
  public:
-  explicit BufferLock(Device& device) : device_(device), locked_(device.buffer_mutex.try_lock_for(buffer_lock_timeout)) {}
+  explicit BufferLock(Device& device)
+      : device_(device), locked_(device.buffer_mutex.try_lock_for(buffer_lock_timeout)) {}
   ~BufferLock() {
     if (locked_) device_.buffer_mutex.unlock();
   }

@@ -15,10 +15,9 @@ inline constexpr std::uint8_t first_rate_code = 0x93;
 
 // The amplifier's data rates in hertz, ascending.
 inline constexpr std::array<double, 29> rate_table = {
-    1.0 / 86400, 1.0 / 43200, 1.0 / 21600, 1.0 / 3600, 1.0 / 1800, 1.0 / 900, 1.0 / 600, 1.0 / 300,
-    0.02,        0.03,        0.1,         0.2,        0.5,        0.625,     1.25,      2.5,
-    3.75,        6.25,        7.5,         12.5,       15,         25,        125,       250,
-    500,         937.5,       1875,        3750,       7500,
+    1.0 / 86400, 1.0 / 43200, 1.0 / 21600, 1.0 / 3600, 1.0 / 1800, 1.0 / 900, 1.0 / 600, 1.0 / 300, 0.02, 0.03,
+    0.1,         0.2,         0.5,         0.625,      1.25,       2.5,       3.75,      6.25,      7.5,  12.5,
+    15,          25,          125,         250,        500,        937.5,     1875,      3750,      7500,
 };
 
 // Highest data rate a serial line of this baud rate carries: about 110 bits per measured-value frame, with
@@ -60,9 +59,38 @@ inline constexpr int blank_unit = 7;  // " ", what an empty unit text selects
 // Texts are single bytes of the Windows-1252 code page: 0xB5 is the micro sign, 0xB0 the degree sign.
 // (The string literals are split where a hex escape would otherwise swallow the next letter.)
 inline constexpr std::array<const char*, unit_count> unit_table = {
-    "mV/V", "kg",  "g",   "N",   "cN",  "V",  "\xB5m/m", " ",  "t",    "kN",
-    "lb",   "oz",  "kp",  "lbf", "pdl", "mm", "m",       "cNm", "Nm",  "\xB0" "C",
-    "\xB0" "F", "K", "oztr", "dwt", "kNm", "%", "0/00", "W", "kW", "rpm",
+    "mV/V",
+    "kg",
+    "g",
+    "N",
+    "cN",
+    "V",
+    "\xB5m/m",
+    " ",
+    "t",
+    "kN",
+    "lb",
+    "oz",
+    "kp",
+    "lbf",
+    "pdl",
+    "mm",
+    "m",
+    "cNm",
+    "Nm",
+    "\xB0"
+    "C",
+    "\xB0"
+    "F",
+    "K",
+    "oztr",
+    "dwt",
+    "kNm",
+    "%",
+    "0/00",
+    "W",
+    "kW",
+    "rpm",
 };
 
 // The table index of a unit text (case-sensitive, whole text; empty selects the blank unit); empty when

@@ -47,7 +47,7 @@ inline constexpr Query read_threshold{0x21, 13};
 inline constexpr Query get_mode{0x27, 11};
 inline constexpr Query get_tx_mode{0x29, 11};
 inline constexpr Query firmware_version{0x2B, 11};
-inline constexpr Query get_scale{0x89, 15};       // 16 for input type 5, whose value has 32 bits
+inline constexpr Query get_scale{0x89, 15};  // 16 for input type 5, whose value has 32 bits
 inline constexpr Query get_serial_baud{0xB1, 11};
 inline constexpr Query get_gains{0xB3, 14};
 inline constexpr Query get_unit{0xB5, 12};

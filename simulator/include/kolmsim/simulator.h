@@ -39,26 +39,26 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Everything the amplifier keeps. Channels and lines are 1-based on the wire; arrays here are 0-based.
 struct AmplifierState {
-  std::uint8_t mode = 1;               // operating mode (0x26 sets, 0x27 reads)
-  std::uint8_t tx_mode = 0x02;         // transmission mode flags; bit 1 = continuous transmission
-  bool transmitting = true;            // sending measured-value frames now (0x24 / 0x23)
-  std::uint8_t rate_code = 0xA8;       // data rate code 0x93..0xAF (25 Hz by default)
+  std::uint8_t mode = 1;                   // operating mode (0x26 sets, 0x27 reads)
+  std::uint8_t tx_mode = 0x02;             // transmission mode flags; bit 1 = continuous transmission
+  bool transmitting = true;                // sending measured-value frames now (0x24 / 0x23)
+  std::uint8_t rate_code = 0xA8;           // data rate code 0x93..0xAF (25 Hz by default)
   std::string serial_number = "00012345";  // exactly 8 characters
   std::uint8_t firmware_version = 12;
-  std::uint8_t gains[4] = {1, 1, 1, 1};    // input type code per channel
-  std::uint32_t scales[4][8] = {};         // [channel][input type 0..7]; 24 bits except type 5
-  std::uint8_t norms[4][4] = {};           // display norm per channel: IEEE single, big-endian bytes
-  std::uint32_t offsets[4][8] = {};        // [channel][input type], 24 bits
-  std::uint16_t thresholds[16] = {};       // registers 1..16 at index 0..15
-  std::uint8_t units[4] = {1, 1, 1, 1};    // unit index per channel
+  std::uint8_t gains[4] = {1, 1, 1, 1};  // input type code per channel
+  std::uint32_t scales[4][8] = {};       // [channel][input type 0..7]; 24 bits except type 5
+  std::uint8_t norms[4][4] = {};         // display norm per channel: IEEE single, big-endian bytes
+  std::uint32_t offsets[4][8] = {};      // [channel][input type], 24 bits
+  std::uint16_t thresholds[16] = {};     // registers 1..16 at index 0..15
+  std::uint8_t units[4] = {1, 1, 1, 1};  // unit index per channel
   std::uint8_t unit_text[5] = {' ', ' ', ' ', ' ', ' '};
-  std::uint8_t io_types[12] = {};          // device codes per line
-  std::uint8_t io_state = 0;               // one bit per line
-  std::uint8_t serial_baud_code = 0x50;    // 115200
-  std::uint8_t can_baud_code = 0x50;       // 125000
+  std::uint8_t io_types[12] = {};        // device codes per line
+  std::uint8_t io_state = 0;             // one bit per line
+  std::uint8_t serial_baud_code = 0x50;  // 115200
+  std::uint8_t can_baud_code = 0x50;     // 125000
   std::uint32_t can_ids[8] = {};
-  std::string access_code = "quiran";      // a mode command with another code is ignored
-  AmplifierState();  // fills norms with 1.0f, offsets with 0x800000, thresholds with 0x8000
+  std::string access_code = "quiran";  // a mode command with another code is ignored
+  AmplifierState();                    // fills norms with 1.0f, offsets with 0x800000, thresholds with 0x8000
 };
 
 struct Options {
@@ -71,18 +71,18 @@ struct Options {
 
 // One command as the amplifier received it.
 struct CommandRecord {
-  Bytes bytes;              // command byte first, with its parameter bytes
-  Clock::time_point at;     // when its last byte arrived
+  Bytes bytes;           // command byte first, with its parameter bytes
+  Clock::time_point at;  // when its last byte arrived
 };
 
 // Per-command fault injection (command byte -> behaviour). Cleared by clear_faults(). The payload
 // length byte of a changed answer always tells the payload actually sent.
 struct AnswerFault {
-  bool silent = false;                       // receive the command, send no answer
-  std::chrono::milliseconds delay{0};        // answer after this long
-  int length_delta = 0;                      // send this many payload bytes more (or fewer)
-  std::optional<Bytes> payload{};            // send this payload instead of the real one
-  bool once = false;                         // fault applies to the next such command only
+  bool silent = false;                 // receive the command, send no answer
+  std::chrono::milliseconds delay{0};  // answer after this long
+  int length_delta = 0;                // send this many payload bytes more (or fewer)
+  std::optional<Bytes> payload{};      // send this payload instead of the real one
+  bool once = false;                   // fault applies to the next such command only
 };
 
 class Simulator {
