@@ -140,7 +140,7 @@ int activate(int port, int baud, int bufferSize, int flags) {
     teardown(device);
     return fail_activation(error::cts_timeout);
   }
-  return run_startup_sequence(port, flags);
+  return run_startup_sequence(device, flags);
 }
 
 }  // namespace

@@ -33,7 +33,8 @@ enum class Teardown { release, unload };
 // left behind rather than blocking the process for ever. False when another thread already tears it down.
 bool teardown(const std::shared_ptr<Device>& device, Teardown mode = Teardown::release);
 
-// Talks to the amplifier for the first time; the activation's result (0 or -1).
-int run_startup_sequence(int port, int flags);
+// Talks to the amplifier for the first time; the activation's result (0 or -1). Tears the port down when
+// that fails.
+int run_startup_sequence(const std::shared_ptr<Device>& device, int flags);
 
 }  // namespace pekolm

@@ -3,59 +3,67 @@
 #include <chrono>
 
 #include "activation.h"
-#include "api.h"
+#include "command_transport.h"
 
 namespace pekolm {
 
 using namespace std::chrono_literals;
 
-int run_startup_sequence(int port, int flags) {
-  std::shared_ptr<Device> device = ports::find_open(port);
-  if (!device) {
-    ports::library_error = error::bad_port;
-    return -1;
-  }
+namespace {
 
-  auto give_up = [&](bool release) {
-    ports::library_error = device->last_error.load();
-    if (release) {
-      Kolmrelease(port);
-    } else {
-      teardown(device);
-    }
-    return -1;
-  };
-
+// 0, or the code that ends the activation. Codes the activation tolerates stay pending in last_error, as an
+// operation's would.
+std::uint32_t talk_to_amplifier(Device& device, int flags) {
+  const bool slow = (flags & activation_flag::slow_start) != 0;
   if (flags & activation_flag::stop_first) {
-    if (KolmstopTX(port) == -1) return give_up(false);
-    if (flags & activation_flag::slow_start) sleep_at_least(200ms);
+    if (std::uint32_t code = send(device, {wire::stop_transmission}); code != 0) return code;
+    device.transmitting = false;
+    if (slow) sleep_at_least(200ms);
   } else {
-    device->transmitting = true;
+    device.transmitting = true;
   }
-  device->last_error = 0;
+  device.last_error = 0;
   ports::library_error = 0;
 
-  const int tries = (flags & activation_flag::slow_start) ? 5 : 1;
-  int mode = -1;
-  for (int attempt = 0; attempt < tries && mode == -1; ++attempt) mode = KolmgetMode(port);
-  if (mode == -1) return give_up(true);
-  if (mode == 0) {
+  Result<int> mode = Result<int>::failure(error::answer_timeout);
+  for (int attempt = 0; attempt < (slow ? 5 : 1) && !mode.ok(); ++attempt) {
+    mode = query_payload_byte(device, wire::get_mode);
+  }
+  if (!mode.ok()) return mode.error;
+  if (mode.value == 0) {
     // Its result does not count, and a successful activation leaves no error behind.
-    KolmsetMode(port, 1, "quiran");
-    device->last_error = 0;
+    send(device, {wire::set_mode, 1, 'q', 'u', 'i', 'r', 'a', 'n'});
     sleep_at_least(100ms);
   }
 
-  const int tx_mode = KolmgetTXmode(port);
-  if (tx_mode != -1) {
-    device->transmitting = (tx_mode & 0x02) != 0;
-  } else if (device->last_error.load() != error::answer_timeout) {
-    // A silent answer is tolerated (its time-out stays pending); any other failure is not.
-    return give_up(true);
+  const Result<int> tx_mode = query_payload_byte(device, wire::get_tx_mode);
+  if (tx_mode.ok()) {
+    device.transmitting = (tx_mode.value & 0x02) != 0;
+  } else if (tx_mode.error == error::answer_timeout) {
+    device.last_error = tx_mode.error;  // a silent answer is tolerated, and reported
+  } else {
+    return tx_mode.error;
   }
 
-  const int firmware = KolmfirmwareVersion(port);
-  device->firmware_version = firmware == -1 ? 0 : static_cast<std::uint32_t>(firmware);
+  const Result<int> firmware = query_payload_byte(device, wire::firmware_version);
+  device.firmware_version = firmware.ok() ? static_cast<std::uint32_t>(firmware.value) : 0;
+  if (!firmware.ok()) device.last_error = firmware.error;
+  return 0;
+}
+
+}  // namespace
+
+int run_startup_sequence(const std::shared_ptr<Device>& device, int flags) {
+  std::uint32_t failure = error::bad_port;  // a release came first
+  if (device->calls.enter()) {
+    InsideGate inside(device->calls);
+    failure = talk_to_amplifier(*device, flags);
+  }
+  if (failure != 0) {
+    teardown(device);  // outside the gate: teardown waits until no call is inside
+    ports::library_error = failure;
+    return -1;
+  }
   ports::activation_port = 0;
   return 0;
 }
