@@ -145,7 +145,7 @@ int activate(int port, int baud, int bufferSize, int flags) {
 
 }  // namespace
 
-PEKOLM_API int KolmactivateExtended(int port, int baud, int bufferSize, int flags) {
+PEKOLM_API int KolmactivateExtended(int port, int baud, int bufferSize, int flags) noexcept {
   try {
     return activate(port, baud, bufferSize, flags);
   } catch (const std::bad_alloc&) {
@@ -155,21 +155,22 @@ PEKOLM_API int KolmactivateExtended(int port, int baud, int bufferSize, int flag
   }
 }
 
-PEKOLM_API int KolmactExt(int port, int baud, int bufferSize) {
+PEKOLM_API int KolmactExt(int port, int baud, int bufferSize) noexcept {
   return KolmactivateExtended(port, baud, bufferSize, 0);
 }
 
-PEKOLM_API int Kolmrelease(int port) {
-  std::shared_ptr<Device> device = ports::find_open(port);
-  if (!device) {
-    ports::library_error = error::bad_port;
+PEKOLM_API int Kolmrelease(int port) noexcept {
+  try {
+    std::shared_ptr<Device> device = ports::find_open(port);
+    if (!device || !teardown(device)) {
+      ports::library_error = error::bad_port;
+      return -1;
+    }
+    return 0;
+  } catch (...) {
+    ports::library_error = error::lock_failed;  // only a failing lock can throw
     return -1;
   }
-  if (!teardown(device)) {
-    ports::library_error = error::bad_port;
-    return -1;
-  }
-  return 0;
 }
 
 namespace {

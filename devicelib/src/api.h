@@ -35,10 +35,16 @@ struct Result {
 // it. `failed` is what the export returns on failure (-1 or -1.0). An operation cut short by a release
 // fails as a call on a port that is not open.
 template <class T, class Operation>
-T run_on_port(int port, T failed, Operation&& operation) {
-  std::shared_ptr<Device> device = ports::find_open(port);
-  if (!device || !device->calls.enter()) {
-    ports::library_error = error::bad_port;
+T run_on_port(int port, T failed, Operation&& operation) noexcept {
+  std::shared_ptr<Device> device;
+  try {
+    device = ports::find_open(port);
+    if (!device || !device->calls.enter()) {
+      ports::library_error = error::bad_port;
+      return failed;
+    }
+  } catch (...) {
+    ports::library_error = error::lock_failed;  // only the port table's lock can throw here
     return failed;
   }
   InsideGate inside(device->calls);

@@ -76,9 +76,11 @@ void for_each_open(void (*visit)(int port)) {
 
 using namespace pekolm;
 
-PEKOLM_API int KolmdllVersion(void) { return 0x10009; }
+PEKOLM_API int KolmdllVersion(void) noexcept { return 0x10009; }
 
-PEKOLM_API int KolmgetLastError(int port) {
+namespace {
+
+int take_pending_error(int port) {
   // A failed activation is reported first, then the receive thread's error, then the last operation's.
   if (ports::library_error.load() != 0 && port == ports::activation_port.load()) {
     return static_cast<int>(ports::library_error.exchange(0));
@@ -96,4 +98,14 @@ PEKOLM_API int KolmgetLastError(int port) {
     return static_cast<int>(receive_error);
   }
   return static_cast<int>(device->last_error.exchange(0));
+}
+
+}  // namespace
+
+PEKOLM_API int KolmgetLastError(int port) noexcept {
+  try {
+    return take_pending_error(port);
+  } catch (...) {
+    return static_cast<int>(error::lock_failed);  // the port table's lock failed: that is the error to report
+  }
 }

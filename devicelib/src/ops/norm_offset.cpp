@@ -15,7 +15,7 @@ bool is_input_type(int type) { return type >= 1 && type <= 7; }
 
 }  // namespace
 
-PEKOLM_API int KolmDispSetNorm(int port, int channel, double norm) {
+PEKOLM_API int KolmDispSetNorm(int port, int channel, double norm) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (!is_channel(channel) || !norm_acceptable(norm)) return fail(error::bad_argument);
     Command command{wire::set_norm, static_cast<std::uint8_t>(channel)};
@@ -24,7 +24,7 @@ PEKOLM_API int KolmDispSetNorm(int port, int channel, double norm) {
   });
 }
 
-PEKOLM_API double KolmDispGetNorm(int port, int channel) {
+PEKOLM_API double KolmDispGetNorm(int port, int channel) noexcept {
   return run_on_port<double>(port, -1.0, [channel](Device& device) -> Result<double> {
     if (!is_channel(channel)) return Result<double>::failure(error::bad_argument);
     Result<Answer> answer =
@@ -35,7 +35,7 @@ PEKOLM_API double KolmDispGetNorm(int port, int channel) {
   });
 }
 
-PEKOLM_API int KolmwriteOffset(int port, int channel, int type, int offset) {
+PEKOLM_API int KolmwriteOffset(int port, int channel, int type, int offset) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (device.firmware_version < offset_firmware) return fail(error::firmware_too_old);
     if (!is_channel(channel) || !is_input_type(type)) return fail(error::bad_argument);
@@ -45,7 +45,7 @@ PEKOLM_API int KolmwriteOffset(int port, int channel, int type, int offset) {
   });
 }
 
-PEKOLM_API int KolmreadOffset(int port, int channel, int type) {
+PEKOLM_API int KolmreadOffset(int port, int channel, int type) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (device.firmware_version < offset_firmware) return fail(error::firmware_too_old);
     if (!is_channel(channel) || !is_input_type(type)) return fail(error::bad_argument);

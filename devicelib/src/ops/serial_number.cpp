@@ -9,7 +9,7 @@ namespace {
 constexpr std::size_t serial_number_length = 8;
 }
 
-PEKOLM_API int PeKolmwriteSerialNo(int port, const char* serial) {
+PEKOLM_API int PeKolmwriteSerialNo(int port, const char* serial) noexcept {
   return run_int(port, [serial](Device& device) -> Result<int> {
     if (serial == nullptr || strnlen(serial, serial_number_length + 1) != serial_number_length) {
       return fail(error::bad_argument);
@@ -20,7 +20,7 @@ PEKOLM_API int PeKolmwriteSerialNo(int port, const char* serial) {
   });
 }
 
-PEKOLM_API int KolmreadSerialNo(int port, char* serial) {
+PEKOLM_API int KolmreadSerialNo(int port, char* serial) noexcept {
   return run_int(port, [serial](Device& device) -> Result<int> {
     if (serial == nullptr) return fail(error::bad_argument);
     Result<Answer> answer = query(device, {wire::read_serial_number.command}, wire::read_serial_number.answer_length);

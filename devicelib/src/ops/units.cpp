@@ -48,7 +48,7 @@ Result<int> get_free_text(Device& device, char* text) {
 
 }  // namespace
 
-PEKOLM_API int KolmsetUnit(int port, int channel, int unit) {
+PEKOLM_API int KolmsetUnit(int port, int channel, int unit) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (device.firmware_version < unit_firmware) return fail(error::firmware_too_old);
     if (!is_channel(channel) || unit < 0 || unit >= unit_count) return fail(error::bad_argument);
@@ -56,7 +56,7 @@ PEKOLM_API int KolmsetUnit(int port, int channel, int unit) {
   });
 }
 
-PEKOLM_API int KolmgetUnit(int port, int channel) {
+PEKOLM_API int KolmgetUnit(int port, int channel) noexcept {
   return run_int(port, [channel](Device& device) -> Result<int> {
     if (device.firmware_version < unit_firmware) return fail(error::firmware_too_old);
     if (!is_channel(channel)) return fail(error::bad_argument);
@@ -64,7 +64,7 @@ PEKOLM_API int KolmgetUnit(int port, int channel) {
   });
 }
 
-PEKOLM_API int KolmsetUnitText(int port, int channel, const char* text) {
+PEKOLM_API int KolmsetUnitText(int port, int channel, const char* text) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (device.firmware_version < unit_firmware) return fail(error::firmware_too_old);
     if (channel < 0 || channel > 4 || text == nullptr) return fail(error::bad_argument);
@@ -77,7 +77,7 @@ PEKOLM_API int KolmsetUnitText(int port, int channel, const char* text) {
   });
 }
 
-PEKOLM_API int KolmgetUnitText(int port, int channel, char* text) {
+PEKOLM_API int KolmgetUnitText(int port, int channel, char* text) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (device.firmware_version < unit_firmware) return fail(error::firmware_too_old);
     if (channel < 0 || channel > 4 || text == nullptr) return fail(error::bad_argument);
