@@ -43,7 +43,7 @@ void start_recording(Console& console) {
   recording.file = std::fopen(recording_file_name, "w");
   if (recording.file == nullptr) {
     std::printf("\n%s kann nicht angelegt werden (%s), keine Aufzeichnung.\n", recording_file_name,
-                std::strerror(errno));
+                std::strerror(errno));  // NOLINT(concurrency-mt-unsafe): only this thread asks for messages
     return;
   }
   // The extremes were set once at start-up; a later recording goes on from what earlier ones tracked.
@@ -60,7 +60,7 @@ void start_recording(Console& console) {
 void show_block(Console& console, const double* values, int count) {
   Recording& recording = console.recording;
   for (int j = 0; j < count / 4; ++j) {
-    const double* sample = values + 4 * j;
+    const double* sample = values + 4 * static_cast<std::ptrdiff_t>(j);
     double display[4];
     to_display_units(sample, console.norms, display);
     std::fputs(sample_line(display).c_str(), stdout);

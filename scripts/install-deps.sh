@@ -2,7 +2,7 @@
 # Installs what building and testing need, where a fresh machine lacks it (Debian packages only).
 set -euo pipefail
 # clang and its sanitizer runtimes (libFuzzer among them) build the fuzz targets of scripts/fuzz.sh.
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev clang clang-format libclang-rt-14-dev)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev clang clang-format clang-tidy libclang-rt-14-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")

@@ -43,6 +43,7 @@ speed_t speed_for(int baud) {
 }
 
 std::string device_path(int port_number) {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the library never writes the environment; callers set it first
   if (const char* dir = std::getenv("PEKOLM_PORT_DIR"); dir != nullptr && *dir != '\0') {
     return std::string(dir) + "/com" + std::to_string(port_number);
   }

@@ -8,7 +8,7 @@ namespace {
 
 // Bytes gathered for one write: enough for many frames at the highest rate, small enough to stay in
 // the pty's buffer range.
-constexpr std::size_t kMaxWrite = 16 * 1024;
+constexpr std::size_t kMaxWrite = std::size_t{16} * 1024;
 
 }  // namespace
 

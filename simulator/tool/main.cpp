@@ -51,7 +51,7 @@ int run(const kolmsim::tool::ToolOptions& options) {
   PortDir dir(options.port_dir);
   // Before the simulator starts its thread, which inherits the mask.
   kolmsim::tool::block_tool_signals();
-  setenv("PEKOLM_PORT_DIR", dir.path().c_str(), 1);
+  setenv("PEKOLM_PORT_DIR", dir.path().c_str(), 1);  // NOLINT(concurrency-mt-unsafe): no other thread runs yet
 
   kolmsim::Simulator simulator(options.simulator);
   simulator.link_port(dir.path(), options.com);

@@ -27,6 +27,7 @@ sigset_t tool_signals() {
 [[noreturn]] void exec_child(char* const argv[]) {
   sigset_t none;
   sigemptyset(&none);
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the forked child has one thread
   sigprocmask(SIG_SETMASK, &none, nullptr);  // exec keeps the mask; the command expects a clean one
   execvp(argv[0], argv);
   const int err = errno;
@@ -62,6 +63,7 @@ int wait_for_stop_signal() {
 
 int run_command(const std::vector<std::string>& command) {
   std::vector<char*> argv;
+  argv.reserve(command.size() + 1);
   for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 

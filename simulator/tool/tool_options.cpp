@@ -92,7 +92,7 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
       if (name == "--firmware") o.simulator.firmware_version = static_cast<std::uint8_t>(*n);
       if (name == "--rate-code") o.simulator.rate_code = static_cast<std::uint8_t>(*n);
       if (name == "--mode") o.simulator.mode = static_cast<std::uint8_t>(*n);
-    } else if (args[i].rfind("-", 0) != 0) {
+    } else if (args[i].rfind('-', 0) != 0) {
       return fail("unexpected argument '" + args[i] + "' (a command goes after '--')");
     } else {
       return fail("unknown option '" + args[i] + "'");

@@ -79,7 +79,9 @@ PEKOLM_API int KolmgetAnalogueType(int port, int* type1, int* type2, int* type3,
     if (!answer.ok()) return fail(answer.error);
     int* outputs[] = {type1, type2, type3, type4};
     // A code of 0x80 or above reads as negative: each byte is taken as signed.
-    for (int i = 0; i < 4; ++i) *outputs[i] = static_cast<std::int8_t>(answer.value[wire::payload + i]);
+    for (int i = 0; i < 4; ++i) {
+      *outputs[i] = static_cast<std::int8_t>(answer.value[wire::payload + i]);  // NOLINT(bugprone-signed-char-misuse)
+    }
     return 0;
   });
 }

@@ -24,7 +24,9 @@ double nearest_away(double x) { return std::trunc(x < 0 ? x - 0.5 : x + 0.5); }
 
 }  // namespace
 
-double rate_limit(int baud) { return static_cast<double>(baud / 110) * 0.95; }
+// Whole frames per second the line carries (11 bytes of 10 bits each, so baud / 110, rounded down), with a
+// margin of 5 %.
+double rate_limit(int baud) { return static_cast<double>(baud / 110) * 0.95; }  // NOLINT(bugprone-integer-division)
 
 std::optional<std::uint8_t> rate_code_for(double rate, int baud) {
   if (!(rate >= lowest_rate && rate <= highest_rate)) return std::nullopt;  // NaN fails here too
@@ -58,7 +60,7 @@ std::uint8_t io_type_to_device(int type) {
 }
 
 std::optional<int> io_type_from_device(std::uint8_t code) {
-  const int d = static_cast<std::int8_t>(code);
+  const int d = static_cast<std::int8_t>(code);  // NOLINT(bugprone-signed-char-misuse): the device sends it signed
   if (d > 24) return std::nullopt;
   if (d >= 17) return d - 9;
   if (d >= 15) return d + 1;
