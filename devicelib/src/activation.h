@@ -8,11 +8,9 @@
 #include <memory>
 
 #include "device.h"
+#include "protocol/limits.h"
 
 namespace pekolm {
-
-// Rates the library opens ports with, in the order of the amplifier's own baud codes.
-inline constexpr std::array<int, 6> permitted_bauds = {9600, 19200, 38400, 57600, 115200, 230400};
 
 namespace activation_flag {
 inline constexpr int handshake = 0x4;     // RTS/CTS; wait up to 3000 ms for CTS
@@ -20,8 +18,6 @@ inline constexpr int slow_start = 0x100;  // settle 2000 ms; mode query tried 5 
 inline constexpr int stop_first = 0x200;  // stop the amplifier's transmission before talking to it
 }  // namespace activation_flag
 
-// Largest ring that keeps buffer size x 11 (one frame's bytes) within 32 bits.
-inline constexpr std::uint32_t max_buffer_size = 390451572;
 std::uint32_t clamp_buffer_size(int requested);
 
 // Sleeps at least `duration`, even where the system's sleep ends early.

@@ -31,7 +31,7 @@ class Command {
   std::size_t size() const { return size_; }
 
  private:
-  std::array<std::uint8_t, 16> bytes_{};
+  std::array<std::uint8_t, command_buffer_size> bytes_{};
   std::size_t size_ = 0;
 };
 

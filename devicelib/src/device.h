@@ -34,14 +34,13 @@
 #include "call_gate.h"
 #include "event.h"
 #include "platform/serial_port.h"
+#include "protocol/limits.h"
 #include "protocol/value_ring.h"
 #include "timed_mutex.h"
 
 namespace pekolm {
 
 inline constexpr std::size_t receive_buffer_size = 256;
-inline constexpr std::size_t answer_buffer_size = 128;
-inline constexpr int channel_count = 4;
 
 // The state the receive thread and the application threads share. It outlives the record's slot for as
 // long as any thread still uses it.

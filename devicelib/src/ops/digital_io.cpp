@@ -5,6 +5,7 @@
 #include "activation.h"
 #include "command_transport.h"
 #include "protocol/conversions.h"
+#include "protocol/limits.h"
 
 using namespace pekolm;
 using namespace std::chrono_literals;
@@ -13,10 +14,6 @@ namespace {
 
 // Fixed pause after each line when all lines are set.
 constexpr auto line_settle_time = 80ms;
-
-constexpr std::uint32_t io_type_firmware = 10;      // the type commands came with this firmware
-constexpr std::uint32_t io_state_firmware = 8;      // reading the state, with this one
-constexpr std::uint32_t extended_io_firmware = 12;  // twelve lines and types 16, 17 from here on
 
 constexpr int state_lines = 8;  // one bit each in the state byte
 

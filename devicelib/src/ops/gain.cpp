@@ -4,6 +4,7 @@
 
 #include "activation.h"
 #include "command_transport.h"
+#include "protocol/limits.h"
 
 using namespace pekolm;
 using namespace std::chrono_literals;
@@ -12,9 +13,6 @@ namespace {
 
 // Fixed pause after each channel when all four are set.
 constexpr auto type_settle_time = 80ms;
-
-bool is_channel(int channel) { return channel >= 1 && channel <= 4; }
-bool is_gain(int gain) { return gain >= 1 && gain <= 7; }
 
 // The answer carries the four codes at payload bytes 0..3, channel 1 first, and no channel echo.
 Result<Answer> query_gains(Device& device) {
@@ -25,7 +23,7 @@ Result<Answer> query_gains(Device& device) {
 
 PEKOLM_API int KolmsetGain(int port, int channel, int gain) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
-    if (!is_channel(channel) || !is_gain(gain)) return fail(error::bad_argument);
+    if (!is_channel(channel) || !is_input_type(gain)) return fail(error::bad_argument);
     return sent(send(device, {wire::set_gain, static_cast<std::uint8_t>(channel), static_cast<std::uint8_t>(gain)}));
   });
 }

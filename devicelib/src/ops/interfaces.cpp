@@ -4,14 +4,13 @@
 #include <array>
 
 #include "command_transport.h"
+#include "protocol/limits.h"
 
 using namespace pekolm;
 
 namespace {
 
 // Device code of the rate at position i is 0x10 * (i + 1).
-constexpr std::array<int, 6> serial_bauds = {9600, 19200, 38400, 57600, 115200, 230400};
-constexpr std::array<int, 8> can_bauds = {20000, 50000, 80000, 100000, 125000, 250000, 500000, 1000000};
 
 template <std::size_t N>
 int code_of(const std::array<int, N>& table, int rate) {
@@ -48,11 +47,12 @@ Result<int> get_rate(Device& device, const wire::Query& q, const std::array<int,
 }  // namespace
 
 PEKOLM_API int KolmsetBaudSerial(int port, int baud) noexcept {
-  return run_int(port, [baud](Device& device) { return set_rate(device, wire::set_serial_baud, serial_bauds, baud); });
+  return run_int(port,
+                 [baud](Device& device) { return set_rate(device, wire::set_serial_baud, permitted_bauds, baud); });
 }
 
 PEKOLM_API int KolmgetBaudSerial(int port) noexcept {
-  return run_int(port, [](Device& device) { return get_rate(device, wire::get_serial_baud, serial_bauds); });
+  return run_int(port, [](Device& device) { return get_rate(device, wire::get_serial_baud, permitted_bauds); });
 }
 
 PEKOLM_API int KolmsetBaudCAN(int port, int baud) noexcept {

@@ -4,6 +4,7 @@
 
 #include "activation.h"
 #include "command_transport.h"
+#include "protocol/limits.h"
 #include "protocol/wire.h"
 
 using namespace pekolm;
@@ -13,7 +14,6 @@ namespace {
 
 // The amplifier needs this long to take over a loaded parameter set.
 constexpr auto parameter_set_load_time = 500ms;
-constexpr std::size_t access_code_length = 6;
 
 bool is_parameter_set(int set) { return set >= 1 && set <= 3; }
 

@@ -2,18 +2,9 @@
 // and input type), both kept by the amplifier.
 #include "command_transport.h"
 #include "protocol/conversions.h"
+#include "protocol/limits.h"
 
 using namespace pekolm;
-
-namespace {
-
-// The offset commands came with this firmware.
-constexpr std::uint32_t offset_firmware = 10;
-
-bool is_channel(int channel) { return channel >= 1 && channel <= 4; }
-bool is_input_type(int type) { return type >= 1 && type <= 7; }
-
-}  // namespace
 
 PEKOLM_API int KolmDispSetNorm(int port, int channel, double norm) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {

@@ -1,6 +1,7 @@
 // Scale: one integer per channel and input type, passed through. Input type 5 carries 32 bits on the
 // wire, the others 24.
 #include "command_transport.h"
+#include "protocol/limits.h"
 
 using namespace pekolm;
 
@@ -11,8 +12,6 @@ constexpr int wide_type = 5;
 constexpr std::size_t payload_length_index = 4;
 constexpr std::uint8_t wide_payload_length = 6;
 
-bool is_channel(int channel) { return channel >= 1 && channel <= 4; }
-bool is_input_type(int type) { return type >= 1 && type <= 7; }
 int value_bytes(int type) { return type == wide_type ? 4 : 3; }
 
 }  // namespace

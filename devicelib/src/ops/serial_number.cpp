@@ -2,12 +2,9 @@
 #include <cstring>
 
 #include "command_transport.h"
+#include "protocol/limits.h"
 
 using namespace pekolm;
-
-namespace {
-constexpr std::size_t serial_number_length = 8;
-}
 
 PEKOLM_API int PeKolmwriteSerialNo(int port, const char* serial) noexcept {
   return run_int(port, [serial](Device& device) -> Result<int> {

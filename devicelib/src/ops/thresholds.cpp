@@ -5,6 +5,7 @@
 #include "activation.h"
 #include "command_transport.h"
 #include "protocol/conversions.h"
+#include "protocol/limits.h"
 
 using namespace pekolm;
 using namespace std::chrono_literals;
@@ -13,7 +14,6 @@ namespace {
 
 // The amplifier needs this long to store a register before it takes the next command.
 constexpr auto register_store_time = 100ms;
-constexpr int highest_threshold = 8;
 
 int on_register(int threshold) { return 2 * threshold - 1; }
 int off_register(int threshold) { return 2 * threshold; }

@@ -3,17 +3,11 @@
 
 #include "command_transport.h"
 #include "protocol/conversions.h"
+#include "protocol/limits.h"
 
 using namespace pekolm;
 
 namespace {
-
-// The unit commands came with this firmware.
-constexpr std::uint32_t unit_firmware = 10;
-// The free text travels as exactly this many bytes, zero-padded.
-constexpr std::size_t free_text_length = 5;
-
-bool is_channel(int channel) { return channel >= 1 && channel <= 4; }
 
 Result<int> set_unit(Device& device, int channel, int unit) {
   return sent(send(device, {wire::set_unit, static_cast<std::uint8_t>(channel), static_cast<std::uint8_t>(unit)}));
