@@ -129,7 +129,7 @@ int activate(int port, int baud, int bufferSize, int flags) {
   bool cts_on = true;
   {
     // Open from here on, so a release (the unload hook's, say) may come: it waits until the port is no
-    // longer used here. The start-up sequence below runs through the exports, each inside on its own.
+    // longer used here. The start-up sequence enters the gate again on its own.
     device->calls.enter();
     InsideGate inside(device->calls);
     device->open = true;

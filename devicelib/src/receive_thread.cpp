@@ -70,7 +70,6 @@ void receive_loop(Device& device) {
   std::uint8_t buffer[receive_buffer_size];
   std::size_t carried = 0;       // bytes of an unfinished frame at the buffer's start
   std::size_t request_size = 0;  // bytes that frame still lacks; 0 means one byte
-  bool device_gone = false;      // after a hang-up only a stop or clear request wakes the thread
   DeviceSink sink(device);
 
   while (!device.stop_requested.load()) {
@@ -78,7 +77,7 @@ void receive_loop(Device& device) {
     request_size = std::min(request_size, receive_buffer_size - carried);
 
     platform::IoResult read{0, 0};
-    if (device_gone) {
+    if (device.gone_error.load() != 0) {  // after a hang-up only a stop or clear request wakes the thread
       device.port->wait_for_interrupt();
     } else {
       switch (device.port->wait_readable()) {
@@ -98,7 +97,6 @@ void receive_loop(Device& device) {
       if (read.gone) {
         // Reading will not recover: idle until the application releases the port. A query waiting for
         // its answer learns it at once.
-        device_gone = true;
         device.gone_error = static_cast<std::uint32_t>(read.error);
         device.answer_event.set();
       } else {

@@ -55,10 +55,7 @@ PEKOLM_API int KolmclearDLLbuffer(int port) noexcept {
       device.port->interrupt_wait();
     }
     // The receive thread needs the buffer mutex to finish its frame before it can acknowledge.
-    while (!device.clear_acknowledged.wait_for(100ms)) {
-      if (device.calls.closing()) break;
-      device.port->interrupt_wait();
-    }
+    while (!device.clear_acknowledged.wait_for(100ms) && !device.calls.closing()) device.port->interrupt_wait();
     if (device.calls.closing()) return fail(error::bad_port);
     std::lock_guard answer(device.answer_mutex);
     device.received_answer_length = 0;
