@@ -2,6 +2,7 @@
 #include "activation.h"
 
 #include <algorithm>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -32,23 +33,9 @@ bool teardown(const std::shared_ptr<Device>& device, Teardown mode) {
   device->calls.drain();
 
   device->answer_event.reset();
-  device->stop_requested = true;
-  bool finished = true;
-  if (device->receive_thread.joinable()) {
-    device->clear_requested = true;
-    device->port->purge_input();
-    device->port->interrupt_wait();
-    const auto give_up = std::chrono::steady_clock::now() + 2s;
-    while (!(finished = device->thread_finished.wait_for(100ms))) {
-      device->port->interrupt_wait();
-      if (mode == Teardown::unload && std::chrono::steady_clock::now() > give_up) break;
-    }
-    if (finished) {
-      device->receive_thread.join();
-    } else {
-      device->receive_thread.detach();  // it holds its own reference to the device and its port
-    }
-  }
+  std::optional<std::chrono::steady_clock::time_point> give_up;
+  if (mode == Teardown::unload) give_up = std::chrono::steady_clock::now() + 2s;
+  const bool finished = device->receiver.stop(*device, give_up);
   if (finished) {
     // Closed here rather than with the last reference to the device, so that the port can be opened
     // again as soon as the release returns.
@@ -121,7 +108,7 @@ int activate(int port, int baud, int bufferSize, int flags) {
   device->port = platform::open_serial_port(port, settings, os_error);
   if (!device->port) return fail_activation(static_cast<std::uint32_t>(os_error));
   try {
-    start_receive_thread(device);
+    device->receiver.start(device);
   } catch (const std::system_error& e) {
     return fail_activation(static_cast<std::uint32_t>(e.code().value()));
   }

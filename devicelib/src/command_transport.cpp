@@ -22,9 +22,7 @@ Result<Answer> query(Device& device, const Command& command, std::size_t answer_
   std::lock_guard transaction(device.transaction_mutex);
   {
     std::lock_guard lock(device.answer_mutex);
-    device.received_answer_length = 0;
-    device.expected_answer_length = static_cast<std::uint32_t>(answer_length);
-    ++device.answer_generation;
+    device.answer_slot.expect(answer_length);
   }
   device.answer_event.reset();
 
@@ -37,12 +35,12 @@ Result<Answer> query(Device& device, const Command& command, std::size_t answer_
   if (device.calls.closing()) return Result<Answer>::failure(error::bad_port);
 
   std::lock_guard lock(device.answer_mutex);
-  if (device.expected_answer_length != 0) {
+  if (device.answer_slot.awaited()) {
     const std::uint32_t gone = device.gone_error.load();
     return Result<Answer>::failure(gone != 0 ? gone : error::answer_timeout);
   }
-  if (device.received_answer_length != answer_length) return Result<Answer>::failure(error::answer_length);
-  return Result<Answer>(device.answer);
+  if (device.answer_slot.received_length() != answer_length) return Result<Answer>::failure(error::answer_length);
+  return Result<Answer>(device.answer_slot.answer());
 }
 
 }  // namespace pekolm

@@ -35,9 +35,6 @@ class Command {
   std::size_t size_ = 0;
 };
 
-// A complete answer frame, ';' at index 0.
-using Answer = std::array<std::uint8_t, answer_buffer_size>;
-
 // Writes the command; 0, or the code of a failed (0x20000000 | the OS code) or short write.
 std::uint32_t send(Device& device, const Command& command);
 

@@ -9,7 +9,7 @@
 //                                                                       queries queued before it
 //   clear_mutex        one clear at a time                              until the clear is acknowledged
 //   write_mutex        one command's bytes on the line                  the write limit, 100 ms + 2 ms a byte
-//   answer_mutex       expected/received length, generation, answer     brief (no I/O under it)
+//   answer_mutex       the answer slot (what is awaited, the answer)    brief (no I/O under it)
 //   buffer_mutex       the rings                                        brief; waits give up after 20000 ms
 //   calls (CallGate)   how many application calls are inside the port   brief; a release waits for the calls
 // Nesting, outer first: transaction_mutex -> answer_mutex or write_mutex; clear_mutex -> buffer_mutex, then
@@ -29,18 +29,17 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include "call_gate.h"
 #include "event.h"
 #include "platform/serial_port.h"
+#include "protocol/answer_slot.h"
 #include "protocol/limits.h"
 #include "protocol/value_ring.h"
+#include "receive_thread.h"
 #include "timed_mutex.h"
 
 namespace pekolm {
-
-inline constexpr std::size_t receive_buffer_size = 256;
 
 // The state the receive thread and the application threads share. It outlives the record's slot for as
 // long as any thread still uses it.
@@ -56,12 +55,7 @@ struct Device {
 
   // ---- answers: guarded by answer_mutex ----
   std::mutex answer_mutex;
-  std::uint32_t expected_answer_length = 0;  // whole frame with its ';'; 0 when no query waits
-  std::uint32_t received_answer_length = 0;  // bytes available from the ';' when the decoder last looked
-  // Counts the queries that set an expectation, so that the decoder can tell the unfinished answer of an
-  // abandoned query from the one awaited now.
-  std::uint32_t answer_generation = 0;
-  std::array<std::uint8_t, answer_buffer_size> answer{};
+  AnswerSlot answer_slot;
   Event answer_event{Event::Reset::manual};
 
   // Held for one command's write, so that commands from different threads never mix their bytes on the
@@ -73,13 +67,11 @@ struct Device {
   std::mutex transaction_mutex;
 
   // ---- receive thread control ----
-  std::atomic<bool> stop_requested{false};
   std::atomic<bool> clear_requested{false};  // set by a clear and by teardown; values are not stored
   Event clear_acknowledged{Event::Reset::automatic};
   // One clear at a time: the receive thread answers each clear request with a single acknowledgement.
   std::mutex clear_mutex;
-  Event thread_finished{Event::Reset::manual};
-  std::thread receive_thread;
+  ReceiveThread receiver;
 
   // The application calls inside the port; a release closes it and waits for them.
   CallGate calls;

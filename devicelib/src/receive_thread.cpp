@@ -1,18 +1,18 @@
 // Receive thread and the decoder's sink on a device: see receive_thread.h.
 #include "receive_thread.h"
 
-#include <algorithm>
 #include <chrono>
-#include <cstring>
-#include <optional>
+#include <mutex>
 #include <thread>
-#include <utility>
 
+#include "device.h"
 #include "protocol/error_codes.h"
-#include "protocol/frame_decoder.h"
+#include "protocol/reassembly.h"
 
 namespace pekolm {
 namespace {
+
+using namespace std::chrono_literals;
 
 // A frame waits at most this long for the buffer mutex before it is dropped.
 constexpr std::chrono::milliseconds buffer_lock_timeout{20000};
@@ -38,51 +38,62 @@ class DeviceSink final : public FrameSink {
 
   std::size_t offer_answer(const std::uint8_t* bytes, std::size_t available) override {
     std::lock_guard lock(device_.answer_mutex);
-    const std::optional<std::uint32_t> kept_for = std::exchange(partial_kept_for_, std::nullopt);
-    const std::size_t expected = device_.expected_answer_length;
-    if (expected == 0) return 0;
-    // The unfinished answer of an abandoned query must not be completed by the bytes of the next one. A
-    // stale part that already covers the new answer's length is taken, and shows as a length mismatch.
-    if (kept_for && *kept_for != device_.answer_generation && partial_length_ < expected) return partial_length_;
-    device_.received_answer_length = static_cast<std::uint32_t>(available);
-    if (available < expected) {
-      partial_kept_for_ = device_.answer_generation;
-      partial_length_ = available;
-      return expected;
-    }
-    std::memcpy(device_.answer.data(), bytes, std::min(expected, device_.answer.size()));
-    device_.expected_answer_length = 0;
-    device_.answer_event.set();
-    return expected;
+    bool taken = false;
+    const std::size_t span = device_.answer_slot.offer(bytes, available, taken);
+    // Set under the mutex: a query that starts after this one finds the event reset, not a stale wake.
+    if (taken) device_.answer_event.set();
+    return span;
   }
-
-  // The receive buffer was emptied: no unfinished answer is kept any more.
-  void forget_partial_answer() { partial_kept_for_.reset(); }
 
  private:
   Device& device_;
-  // Set while an unfinished answer waits at the start of the receive buffer: the query it was kept for.
-  std::optional<std::uint32_t> partial_kept_for_;
-  std::size_t partial_length_ = 0;
 };
 
-void receive_loop(Device& device) {
-  std::uint8_t buffer[receive_buffer_size];
-  std::size_t carried = 0;       // bytes of an unfinished frame at the buffer's start
-  std::size_t request_size = 0;  // bytes that frame still lacks; 0 means one byte
+}  // namespace
+
+void ReceiveThread::start(const std::shared_ptr<Device>& device) {
+  thread_ = std::thread([this, device] {
+    run(*device);
+    finished_.set();
+  });
+}
+
+bool ReceiveThread::stop(Device& device, std::optional<std::chrono::steady_clock::time_point> give_up) {
+  stop_requested_ = true;
+  if (!thread_.joinable()) return true;
+  device.clear_requested = true;
+  device.port->purge_input();
+  device.port->interrupt_wait();
+  bool finished = false;
+  while (!(finished = finished_.wait_for(100ms))) {
+    device.port->interrupt_wait();
+    if (give_up && std::chrono::steady_clock::now() > *give_up) break;
+  }
+  if (finished) {
+    thread_.join();
+  } else {
+    thread_.detach();
+  }
+  return finished;
+}
+
+void ReceiveThread::run(Device& device) {
+  Reassembly reassembly;
   DeviceSink sink(device);
+  // Set when the last read filled the buffer and the port may hold more: read again before waiting.
+  bool read_first = true;
 
-  while (!device.stop_requested.load()) {
-    if (request_size == 0) request_size = 1;
-    request_size = std::min(request_size, receive_buffer_size - carried);
-
-    platform::IoResult read{0, 0};
+  while (!stop_requested_.load()) {
+    const std::size_t room = reassembly.free_size();
+    platform::IoResult read;
     if (device.gone_error.load() != 0) {  // after a hang-up only a stop or clear request wakes the thread
       device.port->wait_for_interrupt();
+    } else if (read_first) {
+      read = device.port->read(reassembly.free_space(), room);
     } else {
       switch (device.port->wait_readable()) {
         case platform::WaitResult::readable:
-          read = device.port->read(buffer + carried, request_size);
+          read = device.port->read(reassembly.free_space(), room);
           break;
         case platform::WaitResult::interrupted:
           break;  // an aborted read: nothing arrived
@@ -91,6 +102,8 @@ void receive_loop(Device& device) {
           break;
       }
     }
+    // A read that did not fill the buffer has emptied the port's queue.
+    read_first = read.error == 0 && read.bytes == room;
 
     if (read.error != 0) {
       if (!device.clear_requested.load()) device.receive_error = static_cast<std::uint32_t>(read.error);
@@ -100,16 +113,18 @@ void receive_loop(Device& device) {
         device.gone_error = static_cast<std::uint32_t>(read.error);
         device.answer_event.set();
       } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(1ms);
       }
       continue;
     }
 
     if (device.clear_requested.load()) {
       // Honour the clear: the partial frame and this read's bytes are dropped.
-      carried = 0;
-      request_size = 0;
-      sink.forget_partial_answer();
+      reassembly.drop();
+      {
+        std::lock_guard lock(device.answer_mutex);
+        device.answer_slot.forget_carried();
+      }
       // A clear does not hide a device that has gone.
       device.receive_error = device.gone_error.load();
       device.clear_requested = false;
@@ -117,23 +132,8 @@ void receive_loop(Device& device) {
       continue;
     }
 
-    const std::size_t count = carried + read.bytes;
-    carried = 0;
-    if (count == 0) continue;
-    DecodeResult decoded = decode(buffer, count, sink);
-    if (decoded.carried != 0) std::memmove(buffer, buffer + count - decoded.carried, decoded.carried);
-    carried = decoded.carried;
-    request_size = decoded.request_size;
+    if (read.bytes != 0) reassembly.decode_received(read.bytes, sink);
   }
-}
-
-}  // namespace
-
-void start_receive_thread(const std::shared_ptr<Device>& device) {
-  device->receive_thread = std::thread([device] {
-    receive_loop(*device);
-    device->thread_finished.set();
-  });
 }
 
 }  // namespace pekolm

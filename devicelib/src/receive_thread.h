@@ -1,16 +1,42 @@
-// The receive thread of an open port: the only reader of the port. It waits until bytes arrive (or a stop
-// or clear request wakes it), reads as many as the frame being assembled still lacks, and hands them to
-// the frame decoder, which stores values in the rings and answers in the answer buffer.
+// The receive thread of an open port: the only reader of the port. It reads whatever has arrived, decodes
+// every complete frame of it (values into the rings, answers into the answer slot) and waits for the port
+// only once a read has found its queue empty, so that a burst of frames costs one read.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <optional>
+#include <thread>
 
-#include "device.h"
+#include "event.h"
 
 namespace pekolm {
 
-// Starts the thread; it keeps the device alive until it ends. Throws std::system_error when no thread
-// can be started.
-void start_receive_thread(const std::shared_ptr<Device>& device);
+struct Device;
+
+class ReceiveThread {
+ public:
+  ReceiveThread() = default;
+  ReceiveThread(const ReceiveThread&) = delete;
+  ReceiveThread& operator=(const ReceiveThread&) = delete;
+
+  // Starts reading the device's port. The thread keeps the device (and so its port) alive until it ends.
+  // Throws std::system_error when no thread can be started.
+  void start(const std::shared_ptr<Device>& device);
+  bool started() const { return thread_.joinable(); }
+
+  // Ends the thread: stores nothing more, wakes it and joins it. With a limit, used on unload where the
+  // thread may be held up behind the system's loader, a thread that has not ended by then is left behind
+  // with its own reference to the device and the port; stop() then returns false and the port stays open.
+  bool stop(Device& device, std::optional<std::chrono::steady_clock::time_point> give_up = std::nullopt);
+
+ private:
+  void run(Device& device);
+
+  std::thread thread_;
+  std::atomic<bool> stop_requested_{false};
+  Event finished_{Event::Reset::manual};
+};
 
 }  // namespace pekolm

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "pekolm.h"
 #include "shared_amplifier.h"
@@ -187,3 +188,33 @@ TEST_F(Values, ValuesRequestedOneByOne) {
 }
 
 }  // namespace
+
+// Blocks of many values, taken across the ring's end and across the blocks the library copies them in.
+class ManyValues : public SharedAmplifier<30> {
+ protected:
+  static void SetUpTestSuite() { open(kolmsim::Options{.transmitting = false}, 115200, 1024); }
+};
+
+TEST_F(ManyValues, LargeBlocksComeOldestFirstAndWholeSetsStayTogether) {
+  Bytes frames;
+  for (std::uint16_t i = 0; i < 1100; ++i) {
+    const Bytes frame = value_frame(i, 10000 + i, 20000 + i, 30000 + i);
+    frames.insert(frames.end(), frame.begin(), frame.end());
+  }
+  amplifier->sim().inject(frames);
+  ASSERT_TRUE(eventually([] { return Kolmreceived(port, 0) == 1024; })) << Kolmreceived(port, 0);
+  // The ring holds frames 76..1099 and starts in the middle of its memory.
+  auto normalised = [](int raw) { return (raw - 32768) * 1.05 / 32767.5; };
+  std::vector<double> values(4 * 1024);
+  int count = 0;
+  ASSERT_EQ(KolmreadMultiple(port, 0, values.data(), 4 * 450, &count), 1);
+  ASSERT_EQ(count, 4 * 450);
+  for (int set = 0; set < 450; ++set) {
+    for (int c = 0; c < 4; ++c) ASSERT_DOUBLE_EQ(values[4 * set + c], normalised(10000 * c + 76 + set)) << set;
+  }
+  ASSERT_EQ(KolmreadMultiple(port, 3, values.data(), 4 * 1024, &count), 1);
+  ASSERT_EQ(count, 1024 - 450);
+  for (int i = 0; i < count; ++i) ASSERT_DOUBLE_EQ(values[i], normalised(20000 + 76 + 450 + i)) << i;
+  EXPECT_EQ(Kolmreceived(port, 3), 0);
+  EXPECT_EQ(Kolmreceived(port, 1), 1024 - 450);
+}

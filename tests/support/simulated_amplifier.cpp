@@ -111,17 +111,6 @@ std::string hex(const Bytes& data) {
   return text;
 }
 
-Bytes value_frame(std::uint16_t ch1, std::uint16_t ch2, std::uint16_t ch3, std::uint16_t ch4) {
-  Bytes frame{0xA5};
-  for (std::uint16_t raw : {ch1, ch2, ch3, ch4}) {
-    frame.push_back(static_cast<std::uint8_t>(raw >> 8));
-    frame.push_back(static_cast<std::uint8_t>(raw));
-  }
-  frame.push_back('\r');
-  frame.push_back('\n');
-  return frame;
-}
-
 Bytes answer_frame(const Bytes& payload) {
   Bytes frame(payload.size() + 10, 0);
   frame[0] = ';';

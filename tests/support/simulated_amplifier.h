@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "frames.h"
 #include "kolmsim/simulator.h"
 
 namespace testing_support {
@@ -62,8 +63,6 @@ long elapsed_ms(std::chrono::steady_clock::time_point start);
 Bytes bytes(std::initializer_list<int> values);
 std::string hex(const Bytes& bytes);
 
-// A measured-value frame with these raw values.
-Bytes value_frame(std::uint16_t ch1, std::uint16_t ch2, std::uint16_t ch3, std::uint16_t ch4);
 // An answer frame with the payload at byte 8 and the payload length at byte 4 (n bytes make n + 10).
 Bytes answer_frame(const Bytes& payload);
 

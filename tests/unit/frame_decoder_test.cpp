@@ -1,80 +1,19 @@
-// The frame decoder fed byte sequences in every splitting, driven the way the receive thread drives it:
-// reads sized to what the open frame lacks, the unfinished frame carried to the next pass.
-#include "protocol/frame_decoder.h"
-
+// The frame decoder and the receive buffer, driven the way the receive thread drives them. The property
+// at the end holds the rest to account: whatever sizes the reads have, the decoder finds exactly what reads
+// sized to the frame being assembled find.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
-#include <vector>
+#include <random>
+
+#include "decoder_feed.h"
 
 namespace pekolm {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-struct RecordingSink : FrameSink {
-  std::vector<std::array<std::uint16_t, 4>> values;
-  std::vector<Bytes> answers;
-  int bad_terminators = 0;
-  std::size_t expected_answer = 0;  // 0: no query waits
-  std::size_t last_available = 0;
-  bool clearing = false;
-
-  Store store_values(const std::uint16_t raw[4]) override {
-    if (clearing) return Store::abandon_pass;
-    values.push_back({raw[0], raw[1], raw[2], raw[3]});
-    return Store::stored;
-  }
-  void bad_terminator() override { ++bad_terminators; }
-  std::size_t offer_answer(const std::uint8_t* bytes, std::size_t available) override {
-    const std::size_t expected = expected_answer;
-    if (expected == 0) return 0;
-    last_available = available;
-    if (available >= expected) {
-      answers.emplace_back(bytes, bytes + expected);
-      expected_answer = 0;
-    }
-    return expected;
-  }
-};
-
-// Plays the receive thread: the stream arrives in the given chunks, and each pass reads at most what the
-// decoder asked for, like a port that has the chunk's bytes waiting.
-void feed(RecordingSink& sink, const Bytes& stream, const std::vector<std::size_t>& chunk_sizes) {
-  std::uint8_t buffer[256];
-  std::size_t carried = 0, request = 0, offset = 0, chunk = 0;
-  std::size_t arrived = 0;  // bytes the "port" has received so far
-  while (offset < stream.size()) {
-    if (offset == arrived) {
-      arrived = std::min(stream.size(), arrived + chunk_sizes[std::min(chunk, chunk_sizes.size() - 1)]);
-      ++chunk;
-    }
-    if (request == 0) request = 1;
-    const std::size_t n = std::min(request, arrived - offset);
-    std::memcpy(buffer + carried, stream.data() + offset, n);
-    offset += n;
-    const std::size_t count = carried + n;
-    DecodeResult result = decode(buffer, count, sink);
-    std::memmove(buffer, buffer + count - result.carried, result.carried);
-    carried = result.carried;
-    request = result.request_size;
-  }
-}
-
-Bytes frame(std::uint16_t a, std::uint16_t b, std::uint16_t c, std::uint16_t d) {
-  return {0xA5,
-          std::uint8_t(a >> 8),
-          std::uint8_t(a),
-          std::uint8_t(b >> 8),
-          std::uint8_t(b),
-          std::uint8_t(c >> 8),
-          std::uint8_t(c),
-          std::uint8_t(d >> 8),
-          std::uint8_t(d),
-          '\r',
-          '\n'};
-}
+using testing_support::Bytes;
+using testing_support::Found;
+using testing_support::RecordingSink;
+using testing_support::value_frame;
 
 Bytes concat(std::initializer_list<Bytes> parts) {
   Bytes all;
@@ -82,117 +21,152 @@ Bytes concat(std::initializer_list<Bytes> parts) {
   return all;
 }
 
+Bytes answer_frame(std::size_t length, std::uint8_t fill) {
+  Bytes answer(length, fill);
+  answer[0] = ';';
+  return answer;
+}
+
 TEST(FrameDecoder, TakesBigEndianRawValuesInChannelOrder) {
   RecordingSink sink;
   feed(sink, {0xA5, 0x80, 0x00, 0x7F, 0xFF, 0x00, 0x00, 0xFF, 0xFF, 0x0D, 0x0A}, {11});
-  ASSERT_EQ(sink.values.size(), 1u);
-  EXPECT_EQ(sink.values[0], (std::array<std::uint16_t, 4>{32768, 32767, 0, 65535}));
+  ASSERT_EQ(sink.found.size(), 1u);
+  EXPECT_EQ(sink.found[0].bytes, (Bytes{0x80, 0x00, 0x7F, 0xFF, 0x00, 0x00, 0xFF, 0xFF}));
 }
 
-TEST(FrameDecoder, EverySplitOfAFrameYieldsExactlyOneValueSet) {
-  const Bytes stream = frame(1, 2, 3, 4);
-  for (std::size_t first = 1; first < stream.size(); ++first) {
-    for (std::size_t second = 1; second + first <= stream.size(); ++second) {
-      RecordingSink sink;
-      feed(sink, stream, {first, second, stream.size()});
-      ASSERT_EQ(sink.values.size(), 1u) << first << "+" << second;
-      EXPECT_EQ(sink.values[0][3], 4);
-    }
-  }
-  RecordingSink pieces;
-  feed(pieces, stream, {1, 4, 6});
-  EXPECT_EQ(pieces.values.size(), 1u);
+TEST(FrameDecoder, FrameInPiecesYieldsOneValueSet) {
+  RecordingSink sink;
+  EXPECT_EQ(feed(sink, value_frame(1, 2, 3, 4), {1, 4, 6}), 0u);
+  EXPECT_EQ(sink.values_found(), 1);
 }
 
 TEST(FrameDecoder, SkipsBytesBetweenFrames) {
   RecordingSink sink;
-  feed(sink, concat({{0x00, 0x0D, 0x0A, 0xFF}, frame(5, 6, 7, 8), {0x42}, frame(9, 10, 11, 12)}), {64});
-  ASSERT_EQ(sink.values.size(), 2u);
-  EXPECT_EQ(sink.values[1][0], 9);
-  EXPECT_EQ(sink.bad_terminators, 0);
+  feed(sink, concat({{0x00, 0x0D, 0x0A, 0xFF}, value_frame(5, 6, 7, 8), {0x42}, value_frame(9, 10, 11, 12)}), {64});
+  ASSERT_EQ(sink.found.size(), 2u);
+  EXPECT_EQ(sink.found[1].bytes[1], 9);
 }
 
-TEST(FrameDecoder, BadTerminatorDropsTheFrameAndKeepsWhatFollows) {
-  Bytes bad = frame(1, 1, 1, 1);
+TEST(FrameDecoder, BadTerminatorDropsTheFrameAndDecodesWhatFollowsAtOnce) {
+  Bytes bad = value_frame(1, 1, 1, 1);
   bad[10] = 'X';
   RecordingSink sink;
-  feed(sink, concat({bad, frame(2, 2, 2, 2)}), {5, 30});
-  EXPECT_EQ(sink.bad_terminators, 1);
-  ASSERT_EQ(sink.values.size(), 1u);
-  EXPECT_EQ(sink.values[0][0], 2);
-
-  // Fed in one piece, what follows the bad frame is handed back to be decoded on the next pass.
-  RecordingSink direct;
-  const Bytes both = concat({bad, frame(3, 3, 3, 3)});
-  DecodeResult result = decode(both.data(), both.size(), direct);
-  EXPECT_EQ(result.carried, 11u);
-  EXPECT_EQ(result.request_size, 0u);
-  EXPECT_TRUE(direct.values.empty());
+  feed(sink, concat({bad, value_frame(2, 2, 2, 2)}), {22});
+  ASSERT_EQ(sink.found.size(), 2u);
+  EXPECT_EQ(sink.found[0].kind, Found::bad_terminator);
+  EXPECT_EQ(sink.found[1].bytes[1], 2);
 }
 
 TEST(FrameDecoder, SemicolonWithoutWaitingQueryIsSkippedAndItsContentScanned) {
   RecordingSink sink;
   // An answer nobody waits for, with a measured-value frame hidden in its payload.
-  feed(sink, concat({{';', 0, 0, 0, 11}, frame(7, 7, 7, 7)}), {3, 40});
-  EXPECT_TRUE(sink.answers.empty());
-  ASSERT_EQ(sink.values.size(), 1u);
+  feed(sink, concat({{';', 0, 0, 0, 11}, value_frame(7, 7, 7, 7)}), {3, 40});
+  ASSERT_EQ(sink.found.size(), 1u);
+  EXPECT_EQ(sink.found[0].kind, Found::values);
 }
 
-TEST(FrameDecoder, AnswerInEverySplitCompletesWithExactLength) {
-  Bytes answer(11, 0);
-  answer[0] = ';';
-  answer[8] = 0x42;
-  for (std::size_t first = 1; first < answer.size(); ++first) {
+TEST(FrameDecoder, AnswerTakesItsLengthAndLeavesWhatFollowsToTheDecoder) {
+  const Bytes answer = answer_frame(11, 0x42);
+  for (const std::vector<std::size_t>& pieces : {std::vector<std::size_t>{1, 10}, {5, 6}, {11 + 11}}) {
     RecordingSink sink;
-    sink.expected_answer = 11;
-    feed(sink, answer, {first, 11});
-    ASSERT_EQ(sink.answers.size(), 1u) << first;
-    EXPECT_EQ(sink.answers[0], answer);
-    EXPECT_EQ(sink.last_available, 11u);  // reads never run past the answer
+    sink.await(11, 1);
+    feed(sink, concat({answer, value_frame(3, 3, 3, 3)}), pieces);
+    ASSERT_EQ(sink.found.size(), 2u) << pieces[0];
+    EXPECT_EQ(sink.found[0].bytes, answer);
+    EXPECT_EQ(sink.found[0].answer_length, 11u);  // never the bytes after it
+    EXPECT_EQ(sink.found[1].kind, Found::values);
   }
 }
 
-TEST(FrameDecoder, AnswerInterleavedWithValueFrames) {
-  Bytes answer(14, 0);
-  answer[0] = ';';
+TEST(FrameDecoder, UnfinishedFrameIsCarriedAndAsksForWhatItLacks) {
   RecordingSink sink;
-  sink.expected_answer = 14;
-  feed(sink, concat({frame(1, 1, 1, 1), answer, frame(2, 2, 2, 2)}), {4, 7, 3, 9, 100});
-  EXPECT_EQ(sink.answers.size(), 1u);
-  EXPECT_EQ(sink.values.size(), 2u);
-}
-
-TEST(FrameDecoder, PartialFrameAsksForWhatItLacks) {
-  RecordingSink sink;
+  Reassembly reassembly;
   const Bytes start = {0x11, 0xA5, 0x80, 0x00};
-  DecodeResult result = decode(start.data(), start.size(), sink);
-  EXPECT_EQ(result.carried, 3u);
-  EXPECT_EQ(result.request_size, 8u);
+  std::memcpy(reassembly.free_space(), start.data(), start.size());
+  reassembly.decode_received(start.size(), sink);
+  EXPECT_EQ(reassembly.carried(), 3u);
+  EXPECT_EQ(reassembly.frame_sized_read(), 8u);
+  EXPECT_EQ(reassembly.free_size(), Reassembly::capacity - 3);
 }
 
 TEST(FrameDecoder, ClearRequestAbandonsTheRestOfThePass) {
   RecordingSink sink;
   sink.clearing = true;
-  const Bytes two = concat({frame(1, 1, 1, 1), frame(2, 2, 2, 2)});
-  DecodeResult result = decode(two.data(), two.size(), sink);
-  EXPECT_EQ(result.carried, 0u);
-  EXPECT_TRUE(sink.values.empty());
+  EXPECT_EQ(feed(sink, concat({value_frame(1, 1, 1, 1), value_frame(2, 2, 2, 2)}), {22}), 0u);
+  EXPECT_TRUE(sink.found.empty());
 }
 
-TEST(FrameDecoder, ArbitraryBytesNeverOverrunOrStall) {
-  // A cheap fuzz: pseudo-random streams rich in start bytes must decode in bounded passes.
-  std::uint32_t seed = 12345;
-  for (int round = 0; round < 200; ++round) {
-    Bytes stream(300);
-    for (auto& b : stream) {
-      seed = seed * 1103515245 + 12345;
-      const std::uint8_t options[] = {0xA5, ';', '\r', '\n', std::uint8_t(seed >> 16)};
-      b = options[(seed >> 8) % 5];
+TEST(AnswerSlot, DropsTheUnfinishedAnswerOfAnAbandonedQuery) {
+  AnswerSlot slot;
+  bool taken = false;
+  const Bytes stale = answer_frame(11, 1);
+  slot.expect(11);
+  EXPECT_EQ(slot.offer(stale.data(), 4, taken), 11u);  // kept, waiting for the rest
+  slot.expect(11);                                     // that query gave up; the next one waits
+  EXPECT_EQ(slot.offer(stale.data(), 4 + 11, taken), 4u);
+  EXPECT_FALSE(taken);
+  const Bytes fresh = answer_frame(11, 2);
+  EXPECT_EQ(slot.offer(fresh.data(), 11, taken), 11u);
+  EXPECT_TRUE(taken);
+  EXPECT_EQ(slot.answer()[1], 2);
+}
+
+// A stream of the things a port delivers: frames good and bad, answers of the awaited length and of
+// others, stray start bytes and noise.
+Bytes random_stream(std::mt19937& random, std::size_t answer_length) {
+  Bytes stream;
+  auto byte = [&] { return static_cast<std::uint8_t>(random()); };
+  for (int part = 0, parts = 4 + static_cast<int>(random() % 16); part < parts; ++part) {
+    switch (random() % 7) {
+      case 0:
+      case 1:
+        stream = concat({stream, value_frame(byte(), byte(), 0xA5, ';')});
+        break;
+      case 2: {
+        Bytes bad = value_frame(byte(), byte(), byte(), byte());
+        bad[9 + random() % 2] ^= static_cast<std::uint8_t>(1 + random() % 255);
+        stream = concat({stream, bad});
+        break;
+      }
+      case 3:
+        stream = concat({stream, answer_frame(answer_length + random() % 3 - 1, byte())});
+        break;
+      case 4:
+        stream.push_back(';');
+        break;
+      case 5:
+        stream.push_back(0xA5);
+        break;
+      default:
+        for (int n = 1 + random() % 5; n > 0; --n) stream.push_back(byte());
     }
-    RecordingSink sink;
-    sink.expected_answer = 1 + (round % 20);
-    feed(sink, stream, {1 + std::size_t(round % 13)});
-    SUCCEED();
+  }
+  return stream;
+}
+
+TEST(FrameDecoder, AnyReadSizesFindWhatFrameSizedReadsFind) {
+  std::mt19937 random(20261208);
+  for (int round = 0; round < 300; ++round) {
+    const std::size_t answer_length = std::array<std::size_t, 5>{2, 5, 11, 14, 40}[round % 5];
+    const int queries = round % 3;  // none, one, or two in a row await an answer
+    const Bytes stream = random_stream(random, answer_length);
+    RecordingSink reference;
+    reference.await(answer_length, queries);
+    const std::size_t reference_carried = feed(reference, stream, {stream.size()}, true);
+
+    auto check = [&](const std::vector<std::size_t>& pieces, const char* how) {
+      RecordingSink sink;
+      sink.await(answer_length, queries);
+      const std::size_t carried = feed(sink, stream, pieces);
+      ASSERT_EQ(sink.found, reference.found) << how << " round " << round << " first piece " << pieces[0];
+      ASSERT_EQ(carried, reference_carried) << how << " round " << round;
+    };
+    for (std::size_t split = 1; split < stream.size(); ++split) check({split, stream.size()}, "split");
+    for (int chunking = 0; chunking < 20; ++chunking) {
+      std::vector<std::size_t> pieces;
+      for (std::size_t total = 0; total < stream.size(); total += pieces.back()) pieces.push_back(1 + random() % 40);
+      check(pieces, "chunks");
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 // Taking measured values out of the channel rings, and emptying them.
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <mutex>
 
@@ -58,8 +59,7 @@ PEKOLM_API int KolmclearDLLbuffer(int port) noexcept {
     while (!device.clear_acknowledged.wait_for(100ms) && !device.calls.closing()) device.port->interrupt_wait();
     if (device.calls.closing()) return fail(error::bad_port);
     std::lock_guard answer(device.answer_mutex);
-    device.received_answer_length = 0;
-    device.expected_answer_length = 0;
+    device.answer_slot.forget();
     return 0;
   });
 }
@@ -110,20 +110,44 @@ PEKOLM_API int KolmreadMultiple(int port, int channel, double* values, int maxCo
     const bool arguments_ok = channel >= 0 && channel <= 4 && values != nullptr && maxCount >= 1 &&
                               (channel != 0 || maxCount % 4 == 0) && count != nullptr;
     if (!arguments_ok) return fail(error::bad_argument);
-    BufferLock lock(device);
-    if (!lock) return fail(error::lock_failed);
 
-    const std::uint32_t wanted = static_cast<std::uint32_t>(maxCount);
+    // The rings are locked only to copy raw values out, one block at a time, and the block is normalised
+    // after the lock is released: the receive thread never waits longer than one block takes to copy.
+    constexpr std::uint32_t block_values = 400;
+    std::array<std::uint16_t, block_values> raw;
+    const std::uint32_t per_value = channel == 0 ? channel_count : 1;  // values per set
+    const std::uint32_t block_sets = block_values / per_value;
+    std::uint32_t sets = 0;  // what the first look found, in sets of per_value values
     std::uint32_t delivered = 0;
-    if (channel == 0) {
-      const std::uint32_t sets = std::min(smallest_count(device), wanted / 4);
-      for (std::uint32_t set = 0; set < sets; ++set) {
-        for (ValueRing& ring : device.rings) values[delivered++] = normalise(ring.pop());
+    for (bool first = true; first || delivered < sets * per_value; first = false) {
+      std::uint32_t taken = 0;  // sets in this block
+      {
+        BufferLock lock(device);
+        if (!lock) {
+          if (!first) *count = static_cast<int>(delivered);  // what earlier blocks took is the caller's
+          return fail(error::lock_failed);
+        }
+        // Another reader or a clear may have taken values since the last block.
+        const std::uint32_t available = channel == 0 ? smallest_count(device) : device.rings[channel - 1].count();
+        if (first) sets = std::min(available, static_cast<std::uint32_t>(maxCount) / per_value);
+        taken = std::min({available, block_sets, sets - delivered / per_value});
+        if (channel == 0) {
+          for (int c = 0; c < channel_count; ++c) device.rings[c].take(raw.data() + c * block_sets, taken);
+        } else {
+          device.rings[channel - 1].take(raw.data(), taken);
+        }
       }
-    } else {
-      ValueRing& ring = device.rings[channel - 1];
-      const std::uint32_t n = std::min(ring.count(), wanted);
-      for (; delivered < n; ++delivered) values[delivered] = normalise(ring.pop());
+      if (taken == 0) break;
+      double* out = values + delivered;
+      if (channel == 0) {
+        for (std::uint32_t set = 0; set < taken; ++set) {
+          for (std::uint32_t c = 0; c < channel_count; ++c)
+            out[set * channel_count + c] = normalise(raw[c * block_sets + set]);
+        }
+      } else {
+        for (std::uint32_t i = 0; i < taken; ++i) out[i] = normalise(raw[i]);
+      }
+      delivered += taken * per_value;
     }
     *count = static_cast<int>(delivered);
     // An empty ring of a device that has gone is no quiet amplifier.

@@ -13,9 +13,8 @@ DecodeResult decode(const std::uint8_t* bytes, std::size_t count, FrameSink& sin
       if (remaining < value_frame_length) return {remaining, value_frame_length - remaining};
       position += value_frame_length;
       if (at[9] != '\r' || at[10] != '\n') {
-        // The frame is dropped; what follows it is decoded on the next pass.
-        sink.bad_terminator();
-        return {count - position, 0};
+        sink.bad_terminator();  // the frame is dropped; what follows it is decoded as usual
+        continue;
       }
       std::uint16_t raw[4];
       for (int channel = 0; channel < 4; ++channel) {

@@ -4,9 +4,9 @@
 // values, CR LF) and an answer frame that starts with ';' and whose length only the waiting query knows.
 // Every other byte between frames means nothing and is skipped.
 //
-// decode() has no I/O and no threads: it looks at bytes and tells its sink what it found. It stops at an
-// unfinished frame and says how many bytes that frame still lacks, so that the reader can ask the port for
-// exactly those and a read never runs into the next frame.
+// decode() has no I/O and no threads: it looks at bytes and tells its sink what it found, every complete
+// frame of them in order. It stops at an unfinished frame and says how many bytes that frame still lacks;
+// Reassembly (reassembly.h) carries it to the next read.
 #pragma once
 
 #include <cstddef>
@@ -28,9 +28,9 @@ class FrameSink {
   virtual Store store_values(const std::uint16_t raw[4]) = 0;
   // A measured-value frame whose bytes 9 and 10 are not CR LF.
   virtual void bad_terminator() = 0;
-  // An answer frame starts at `bytes` with `available` bytes from its ';' on. Returns the answer's full
-  // length when a query waits for one (taking it when complete), or 0 when none waits (the ';' is then
-  // skipped like any other byte).
+  // An answer frame starts at `bytes` with `available` bytes from its ';' on (possibly more than the
+  // answer). Returns the bytes the frame spans when a query waits for one (taking it when complete), or 0
+  // when none waits (the ';' is then skipped like any other byte).
   virtual std::size_t offer_answer(const std::uint8_t* bytes, std::size_t available) = 0;
 };
 

@@ -32,6 +32,9 @@ class ValueRing {
     return raw;
   }
 
+  // Moves the `n` oldest values to `out`; the ring must hold at least that many.
+  void take(std::uint16_t* out, std::uint32_t n);
+
   void clear() { count_ = write_index_ = read_index_ = 0; }
   std::uint32_t count() const { return count_; }
   std::uint32_t capacity() const { return capacity_; }

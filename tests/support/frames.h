@@ -1,0 +1,23 @@
+// Bytes as the amplifier puts them on the wire, for tests at every level.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace testing_support {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A measured-value frame with these raw values.
+inline Bytes value_frame(std::uint16_t ch1, std::uint16_t ch2, std::uint16_t ch3, std::uint16_t ch4) {
+  Bytes frame{0xA5};
+  for (std::uint16_t raw : {ch1, ch2, ch3, ch4}) {
+    frame.push_back(static_cast<std::uint8_t>(raw >> 8));
+    frame.push_back(static_cast<std::uint8_t>(raw));
+  }
+  frame.push_back('\r');
+  frame.push_back('\n');
+  return frame;
+}
+
+}  // namespace testing_support
