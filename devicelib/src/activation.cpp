@@ -61,6 +61,14 @@ bool wait_for_cts(platform::SerialPort& port) {
   }
 }
 
+// No other thread sees the device before it is open, so its rings need no lock yet.
+bool allocate_rings(Device& device, std::uint32_t buffer_size) NO_THREAD_SAFETY_ANALYSIS {
+  for (ValueRing& ring : device.rings) {
+    if (!ring.allocate(buffer_size)) return false;
+  }
+  return true;
+}
+
 int fail_activation(std::uint32_t code) {
   ports::library_error = code;
   return -1;
@@ -100,9 +108,7 @@ int activate(int port, int baud, int bufferSize, int flags) {
     }
   } slot{port, device.get()};
 
-  for (ValueRing& ring : device->rings) {
-    if (!ring.allocate(buffer_size)) return fail_activation(error::out_of_memory);
-  }
+  if (!allocate_rings(*device, buffer_size)) return fail_activation(error::out_of_memory);
   int os_error = 0;
   platform::LineSettings settings{baud, (flags & activation_flag::handshake) != 0};
   device->port = platform::open_serial_port(port, settings, os_error);

@@ -21,7 +21,7 @@ std::uint32_t send(Device& device, const Command& command) {
 Result<Answer> query(Device& device, const Command& command, std::size_t answer_length) {
   std::lock_guard transaction(device.transaction_mutex);
   {
-    std::lock_guard lock(device.answer_mutex);
+    MutexLock lock(device.answer_mutex);
     device.answer_slot.expect(answer_length);
   }
   device.answer_event.reset();
@@ -34,7 +34,7 @@ Result<Answer> query(Device& device, const Command& command, std::size_t answer_
   // Besides the answer, a release and a device going away wake the wait.
   if (device.calls.closing()) return Result<Answer>::failure(error::bad_port);
 
-  std::lock_guard lock(device.answer_mutex);
+  MutexLock lock(device.answer_mutex);
   if (device.answer_slot.awaited()) {
     const std::uint32_t gone = device.gone_error.load();
     return Result<Answer>::failure(gone != 0 ? gone : error::answer_timeout);

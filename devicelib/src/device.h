@@ -2,7 +2,7 @@
 //
 // Activation builds it, the receive thread fills its value rings and hands answers over through it, and
 // every operation reads or writes it. Fields shared between threads are atomics or are guarded by the
-// mutex named beside them.
+// mutex named beside them; GUARDED_BY lets clang prove it (scripts/thread-safety.sh).
 //
 // Locks, what each guards and its longest wait:
 //   transaction_mutex  one whole query (set up, write, wait, read)     a query: 6 s, or as long as the
@@ -32,6 +32,7 @@
 
 #include "call_gate.h"
 #include "event.h"
+#include "mutex.h"
 #include "platform/serial_port.h"
 #include "protocol/answer_slot.h"
 #include "protocol/limits.h"
@@ -51,11 +52,11 @@ struct Device {
 
   // ---- measured values: guarded by buffer_mutex (waits bounded at 20000 ms) ----
   TimedMutex buffer_mutex;
-  std::array<ValueRing, channel_count> rings;
+  std::array<ValueRing, channel_count> rings GUARDED_BY(buffer_mutex);
 
   // ---- answers: guarded by answer_mutex ----
-  std::mutex answer_mutex;
-  AnswerSlot answer_slot;
+  Mutex answer_mutex;
+  AnswerSlot answer_slot GUARDED_BY(answer_mutex);
   Event answer_event{Event::Reset::manual};
 
   // Held for one command's write, so that commands from different threads never mix their bytes on the

@@ -37,7 +37,7 @@ class DeviceSink final : public FrameSink {
   void bad_terminator() override { device_.receive_error = error::frame_terminator; }
 
   std::size_t offer_answer(const std::uint8_t* bytes, std::size_t available) override {
-    std::lock_guard lock(device_.answer_mutex);
+    MutexLock lock(device_.answer_mutex);
     bool taken = false;
     const std::size_t span = device_.answer_slot.offer(bytes, available, taken);
     // Set under the mutex: a query that starts after this one finds the event reset, not a stale wake.
@@ -122,7 +122,7 @@ void ReceiveThread::run(Device& device) {
       // Honour the clear: the partial frame and this read's bytes are dropped.
       reassembly.drop();
       {
-        std::lock_guard lock(device.answer_mutex);
+        MutexLock lock(device.answer_mutex);
         device.answer_slot.forget_carried();
       }
       // A clear does not hide a device that has gone.

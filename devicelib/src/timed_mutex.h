@@ -6,18 +6,20 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "platform/thread_annotations.h"
+
 namespace pekolm {
 
-class TimedMutex {
+class CAPABILITY("mutex") TimedMutex {
  public:
-  bool try_lock_for(std::chrono::milliseconds timeout) {
+  bool try_lock_for(std::chrono::milliseconds timeout) TRY_ACQUIRE(true) {
     std::unique_lock lock(mutex_);
     if (!released_.wait_for(lock, timeout, [this] { return !locked_; })) return false;
     locked_ = true;
     return true;
   }
 
-  void unlock() {
+  void unlock() RELEASE() {
     {
       std::lock_guard lock(mutex_);
       locked_ = false;
