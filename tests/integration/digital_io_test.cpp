@@ -11,7 +11,6 @@
 namespace {
 
 using namespace testing_support;
-using Strings = std::vector<std::string>;
 
 constexpr int v12 = 26;  // twelve lines, types up to 17
 constexpr int v11 = 27;  // eight lines, types up to 15

@@ -9,7 +9,6 @@
 namespace {
 
 using namespace testing_support;
-using Strings = std::vector<std::string>;
 using Ints = std::vector<int>;
 
 constexpr int closed_port = 99;

@@ -9,7 +9,6 @@
 namespace {
 
 using namespace testing_support;
-using Strings = std::vector<std::string>;
 
 constexpr int old_port = 35;  // firmware 9: no offsets yet
 

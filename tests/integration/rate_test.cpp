@@ -10,7 +10,6 @@
 namespace {
 
 using namespace testing_support;
-using Strings = std::vector<std::string>;
 
 constexpr int slow_port = 21;  // 9600 baud
 constexpr int fast_port = 31;  // 38400 baud

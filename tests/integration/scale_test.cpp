@@ -7,7 +7,6 @@
 namespace {
 
 using namespace testing_support;
-using Strings = std::vector<std::string>;
 
 class Scale : public SharedAmplifier<23> {
  protected:

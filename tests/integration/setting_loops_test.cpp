@@ -55,8 +55,6 @@ class SettingLoops : public ::testing::Test {
   std::size_t first_write = 0;
 };
 
-using Strings = std::vector<std::string>;
-
 TEST_F(SettingLoops, AllThresholdsStopAtTheFailedRegister) {
   fail_write(3);
   const auto start = std::chrono::steady_clock::now();

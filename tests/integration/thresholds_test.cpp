@@ -12,7 +12,6 @@
 namespace {
 
 using namespace testing_support;
-using Strings = std::vector<std::string>;
 
 constexpr double count = 2.1 / 65535;  // one raw count as a level
 

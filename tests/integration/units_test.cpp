@@ -11,7 +11,6 @@
 namespace {
 
 using namespace testing_support;
-using Strings = std::vector<std::string>;
 
 constexpr int old_port = 29;  // firmware 9: no units yet
 

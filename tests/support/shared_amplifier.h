@@ -47,4 +47,12 @@ class SharedAmplifier : public ::testing::Test {
   static inline SimulatedAmplifier* amplifier = nullptr;
 };
 
+// A suite's amplifier that sends measured values only when told to, at 57600 baud: for the commands on
+// the wire.
+template <int Port>
+class QuietAmplifier : public SharedAmplifier<Port> {
+ protected:
+  static void SetUpTestSuite() { SharedAmplifier<Port>::open(kolmsim::Options{.transmitting = false}, 57600); }
+};
+
 }  // namespace testing_support

@@ -15,6 +15,8 @@
 namespace testing_support {
 
 using Bytes = kolmsim::Bytes;
+// Commands as the amplifier received them, in hex (sent_hex()).
+using Strings = std::vector<std::string>;
 
 class SimulatedAmplifier {
  public:
