@@ -44,6 +44,11 @@ inline constexpr Query all_queries[] = {
     read_offset,      read_rate, read_serial_number, read_threshold, get_mode,  get_tx_mode,
     firmware_version, get_scale, get_serial_baud,    get_gains,      get_unit,  get_io_type,
     get_io_state,     get_norm,  get_unit_text,      get_can_baud,   get_can_id};
+inline constexpr SendOnly all_send_only[] = {
+    save_parameter_set, load_parameter_set, write_offset,       set_zero,  set_rate,    write_serial_number,
+    write_threshold,    stop_transmission,  start_transmission, set_mode,  set_tx_mode, request_value,
+    set_scale,          set_serial_baud,    set_gain,           set_unit,  set_io_type, set_io_state,
+    set_norm,           set_unit_text,      set_can_baud,       set_can_id};
 constexpr bool every_answer_fits() {
   for (const Query& query : all_queries) {
     // +1: the scale of the wide input type answers one byte more.
@@ -51,11 +56,22 @@ constexpr bool every_answer_fits() {
   }
   return true;
 }
+constexpr bool every_request_fits() {
+  for (const Query& query : all_queries) {
+    if (query.request_length > command_buffer_size) return false;
+  }
+  for (const SendOnly& command : all_send_only) {
+    if (command.request_length > command_buffer_size) return false;
+  }
+  return true;
+}
 static_assert(every_answer_fits(), "an answer would not fit the answer buffer, or has no payload");
-// The longest command: the mode command with its access code, the serial number, the unit text.
-static_assert(1 + 1 + access_code_length <= command_buffer_size && 1 + serial_number_length <= command_buffer_size &&
-                  1 + free_text_length <= command_buffer_size && 1 + 2 + 4 <= command_buffer_size,
-              "a command would not fit the command buffer");
+static_assert(every_request_fits(), "a command would not fit the command buffer");
+// The commands whose parameters are texts and codes of these lengths.
+static_assert(set_mode.request_length == 2 + access_code_length &&
+                  write_serial_number.request_length == 1 + serial_number_length &&
+                  set_unit_text.request_length == 1 + free_text_length,
+              "a text parameter's length and its command's length disagree");
 }  // namespace wire
 
 }  // namespace pekolm
