@@ -1,66 +1,296 @@
-// End to end over a pty: the simulated amplifier streams at its fastest data rate (7500 frames a second)
-// and a reader takes values every millisecond, as the console does. Reports frames lost and the CPU the
-// process spent, streaming and idle.
-#include <sys/resource.h>
+// End to end at the line's full rate on many ports. A harness in this process plays N amplifiers on ptys
+// (frame_streamer.h), each sending 1989 frames a second with a counter in them. Phase A reads them with
+// plain blocking reads, one thread per port; phase B activates the library on every port and one thread
+// takes the values of all of them. Compares what reading costs the reading threads (in B the library's
+// receive threads): CPU and read calls per frame.
+//
+//   streaming_bench [--ports N (16; 1..255)] [--seconds S (10)]
+//
+// Exits 1 when a port cannot be set up or activated, 2 when the library lost, repeated or mangled frames.
+#include <pthread.h>
+#include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
-#include "kolmsim/simulator.h"
+#include "frame_streamer.h"
 #include "pekolm.h"
 
 namespace {
 
-double cpu_seconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+using namespace std::chrono_literals;
+using bench::Clock;
+using Port = bench::StreamedPort;
+using Ports = bench::StreamedPorts;
+
+constexpr int baud = 230400;
+constexpr int ring_size = 16384;  // over 8 s of values per channel: the reader never falls that far behind
+
+struct Phase {
+  std::uint64_t sent = 0, overrun = 0;
+  bench::CounterCheck check;
+  bench::TaskUsage usage;  // of the reading threads
+  bench::Pacing pacing;
+  double cpu_per_1000() const {
+    return check.received != 0 ? usage.cpu_seconds * 1e6 / static_cast<double>(check.received) : 0;
+  }
+  double calls_per_frame() const {
+    return usage.read_calls >= 0 && check.received != 0
+               ? static_cast<double>(usage.read_calls) / static_cast<double>(check.received)
+               : -1;
+  }
+  bool clean() const { return check.lost == 0 && check.duplicated == 0 && check.corrupted == 0; }
+};
+
+Phase collect(const Ports& ports, const bench::TaskUsage& usage, const bench::Pacing& pacing) {
+  Phase phase;
+  phase.usage = usage;
+  phase.pacing = pacing;
+  for (const auto& port : ports) {
+    phase.sent += port->next.load();
+    phase.overrun += port->overrun.load();
+    phase.check.add(port->check);
+  }
+  return phase;
 }
+
+unsigned long long u(std::uint64_t n) { return n; }
+
+double late_percent(const Phase& p) {
+  return p.sent != 0 ? 100.0 * static_cast<double>(p.pacing.late) / static_cast<double>(p.sent) : 0;
+}
+
+void print(const char* title, const Phase& p) {
+  std::printf(
+      "%s\n  frames sent %llu, received %llu, lost %llu, duplicated %llu, corrupted %llu, overrun at the pty %llu\n",
+      title, u(p.sent), u(p.check.received), u(p.check.lost), u(p.check.duplicated), u(p.check.corrupted),
+      u(p.overrun));
+  std::printf(
+      "  harness: %.2f s of streaming, CPU %.2f s; frames more than a period late %llu (%.1f%%), worst %.2f ms late\n",
+      p.pacing.seconds, p.pacing.cpu_seconds, u(p.pacing.late), late_percent(p),
+      static_cast<double>(p.pacing.worst_ns) / 1e6);
+  std::printf("  reading threads: CPU %.3f s = %.3f ms per 1000 frames; ", p.usage.cpu_seconds, p.cpu_per_1000());
+  if (p.usage.read_calls < 0) {
+    std::printf("read calls n/a\n");
+  } else {
+    std::printf("read calls %lld = %.3f per frame\n", p.usage.read_calls, p.calls_per_frame());
+  }
+}
+
+// Frames out of plain reads, however the reads cut them; a run of bytes that are no frame counts once.
+class Assembler {
+ public:
+  void feed(const std::uint8_t* bytes, std::size_t n, Port& port) {
+    std::memcpy(pending_ + size_, bytes, n);
+    size_ += n;
+    std::size_t at = 0;
+    for (; size_ - at >= bench::frame_length; ++at) {
+      const std::uint8_t* f = pending_ + at;
+      if (f[0] != 0xA5 || f[9] != '\r' || f[10] != '\n') {
+        if (std::exchange(in_step_, false)) ++port.check.corrupted;
+        continue;
+      }
+      in_step_ = true;
+      port.check.frame({static_cast<std::uint16_t>(f[1] << 8 | f[2]), static_cast<std::uint16_t>(f[3] << 8 | f[4]),
+                        static_cast<std::uint16_t>(f[5] << 8 | f[6]), static_cast<std::uint16_t>(f[7] << 8 | f[8])},
+                       port.number);
+      at += bench::frame_length - 1;
+    }
+    std::memmove(pending_, pending_ + at, size_ - at);
+    size_ -= at;
+    port.seen.store(port.check.expected);
+  }
+
+ private:
+  std::uint8_t pending_[256 + bench::frame_length] = {};
+  std::size_t size_ = 0;
+  bool in_step_ = true;
+};
+
+void wake(int) {}
+
+bool plain_phase(const Ports& ports, double seconds, Phase& phase) {
+  std::atomic<bool> stop{false};
+  std::atomic<std::size_t> ready{0}, exited{0}, failed{0};
+  std::mutex tids_mutex;
+  std::vector<pid_t> tids;
+  std::vector<std::thread> readers;
+  for (const auto& port : ports) {
+    readers.emplace_back([&, p = port.get()] {
+      {
+        std::lock_guard lock(tids_mutex);
+        tids.push_back(bench::this_tid());
+      }
+      const int fd = bench::open_raw(p->pty.slave_path(), false);
+      if (fd < 0) ++failed;
+      ++ready;
+      Assembler frames;
+      std::uint8_t buffer[256];
+      while (fd >= 0 && !stop.load()) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+          frames.feed(buffer, static_cast<std::size_t>(n), *p);
+        } else if (n == 0 || errno != EINTR) {
+          break;
+        }
+      }
+      if (fd >= 0) ::close(fd);
+      ++exited;
+    });
+  }
+  while (ready.load() < ports.size()) std::this_thread::sleep_for(1ms);
+  const bench::TaskUsage before = bench::usage_of(tids);
+  bench::Pacing pacing;
+  if (failed.load() == 0) {
+    pacing = bench::stream(ports, seconds);
+    bench::drain(ports);
+  }
+  const bench::TaskUsage used = bench::usage_of(tids) - before;  // while the threads are there to ask
+  stop = true;
+  // A blocked read ends only by a signal, sent again in case one came just before the read began.
+  while (exited.load() < ports.size()) {
+    for (std::thread& reader : readers) pthread_kill(reader.native_handle(), SIGUSR1);
+    std::this_thread::sleep_for(5ms);
+  }
+  for (std::thread& reader : readers) reader.join();
+  phase = collect(ports, used, pacing);
+  return failed.load() == 0;
+}
+
+bool activate_all(const Ports& ports) {
+  std::atomic<bool> answering{true};
+  std::thread responder(bench::answer_activation, std::cref(ports), std::cref(answering));
+  // Side by side: each activation settles for half a second.
+  std::atomic<std::size_t> next{0}, failures{0};
+  std::vector<std::thread> activators;
+  for (std::size_t i = 0; i < std::min<std::size_t>(ports.size(), 64); ++i) {
+    activators.emplace_back([&] {
+      for (std::size_t k; (k = next++) < ports.size();) {
+        const int port = ports[k]->number;
+        if (KolmactivateExtended(port, baud, ring_size, 0) == 0) continue;
+        std::fprintf(stderr, "activation of port %d failed: 0x%X\n", port, KolmgetLastError(port));
+        ++failures;
+      }
+    });
+  }
+  for (std::thread& t : activators) t.join();
+  answering = false;
+  responder.join();
+  return failures.load() == 0;
+}
+
+bool library_phase(const Ports& ports, double seconds, Phase& phase, bench::TaskUsage& taking) {
+  const bool activated = activate_all(ports);
+  // Now the tasks of the process are the main thread and the library's receive threads.
+  std::vector<pid_t> library;
+  for (pid_t tid : bench::task_ids()) {
+    if (tid != bench::this_tid()) library.push_back(tid);
+  }
+  std::printf("library receive threads: %zu\n", library.size());
+
+  std::atomic<bool> stop{false};
+  std::atomic<pid_t> reader_tid{0};
+  std::atomic<long> receive_errors{0};
+  std::thread reader([&] {
+    reader_tid = bench::this_tid();
+    std::vector<double> values(std::size_t{400} * 4);  // 400 sets of four a call
+    while (!stop.load()) {
+      bool any = false;
+      for (const auto& port : ports) {
+        int count = 0;
+        if (KolmreadMultiple(port->number, 0, values.data(), static_cast<int>(values.size()), &count) == -1) {
+          ++receive_errors;
+          KolmgetLastError(port->number);
+        }
+        any = any || count > 0;
+        for (int v = 0; v + 3 < count; v += 4) {
+          port->check.frame({bench::raw_of(values[v]), bench::raw_of(values[v + 1]), bench::raw_of(values[v + 2]),
+                             bench::raw_of(values[v + 3])},
+                            port->number);
+        }
+        port->seen.store(port->check.expected);
+      }
+      if (!any) std::this_thread::sleep_for(1ms);
+    }
+  });
+  while (reader_tid.load() == 0) std::this_thread::sleep_for(1ms);
+  const bench::TaskUsage before = bench::usage_of(library);
+  const bench::TaskUsage reader_before = bench::usage_of({reader_tid.load()});
+  bench::Pacing pacing;
+  if (activated) {
+    pacing = bench::stream(ports, seconds);
+    bench::drain(ports);
+  }
+  const bench::TaskUsage used = bench::usage_of(library) - before;
+  taking = bench::usage_of({reader_tid.load()}) - reader_before;
+  stop = true;
+  reader.join();
+  phase = collect(ports, used, pacing);
+  for (const auto& port : ports) Kolmrelease(port->number);
+  if (receive_errors.load() != 0) std::printf("KolmreadMultiple reported %ld receive errors\n", receive_errors.load());
+  return activated;
+}
+
+double ratio(double library, double plain) { return plain > 0 && library >= 0 ? library / plain : -1; }
 
 }  // namespace
 
-int main() {
-  char dir[] = "/tmp/pekolm-bench.XXXXXX";
-  if (!mkdtemp(dir)) return 1;
-  setenv("PEKOLM_PORT_DIR", dir, 1);
-  kolmsim::Options options;
-  options.transmitting = false;
-  options.rate_code = 0xAF;
-  kolmsim::Simulator simulator(options);
-  simulator.link_port(dir, 1);
-  if (KolmactivateExtended(1, 230400, 100000, 0) != 0) {
-    std::fprintf(stderr, "activation failed: 0x%X\n", KolmgetLastError(1));
+int main(int argc, char** argv) {
+  int port_count = 16;
+  double seconds = 10;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--ports") == 0) port_count = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atof(argv[i + 1]);
+  }
+  if (argc % 2 == 0 || port_count < 1 || port_count > 255 || !(seconds > 0)) {
+    std::fprintf(stderr, "usage: %s [--ports 1..255] [--seconds S]\n", argv[0]);
     return 1;
   }
+  bench::raise_descriptor_limit();
+  struct sigaction action {};
+  action.sa_handler = wake;  // no SA_RESTART: the signal ends a blocked read
+  sigaction(SIGUSR1, &action, nullptr);
 
-  double cpu = cpu_seconds();
-  std::this_thread::sleep_for(std::chrono::seconds(2));
-  const double idle_cpu = cpu_seconds() - cpu;
-
-  const auto sent_before = simulator.frames_sent();
-  cpu = cpu_seconds();
-  KolmstartTX(1);
-  long taken = 0;
-  double block[400];
-  int count = 0;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-  while (std::chrono::steady_clock::now() < end) {
-    if (KolmreadMultiple(1, 0, block, 400, &count) == 1) taken += count / 4;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  bench::PortDir dir;
+  Ports ports;
+  for (int n = 1; n <= port_count; ++n) {
+    ports.push_back(std::make_unique<Port>());
+    ports.back()->number = n;
+    dir.link(n, ports.back()->pty.slave_path());
   }
-  KolmstopTX(1);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  while (KolmreadMultiple(1, 0, block, 400, &count) == 1) taken += count / 4;
-  const double streaming_cpu = cpu_seconds() - cpu;
-  const long sent = static_cast<long>(simulator.frames_sent() - sent_before);
+  std::printf("%d ports, %.0f frames/s each, %.1f s per phase\n", port_count, bench::frame_rate, seconds);
 
-  std::printf("frames sent %ld, taken %ld, lost %ld\n", sent, taken, sent - taken);
-  std::printf("CPU: idle port %.3f s in 2 s; streaming 3 s at 7500 frames/s (simulator included) %.3f s\n", idle_cpu,
-              streaming_cpu);
-  Kolmrelease(1);
-  std::string cleanup = std::string("rm -rf ") + dir;
-  return std::system(cleanup.c_str()) == 0 && sent == taken ? 0 : 2;
+  Phase plain, library;
+  bench::TaskUsage taking;
+  if (!plain_phase(ports, seconds, plain)) return 1;
+  print("phase A: plain reads, one thread per port", plain);
+  for (const auto& port : ports) port->reset();
+  if (!library_phase(ports, seconds, library, taking)) return 1;
+  print("phase B: the library's receive threads, one KolmreadMultiple thread", library);
+  std::printf("  the KolmreadMultiple thread itself: CPU %.3f s\n", taking.cpu_seconds);
+
+  const double ratio_cpu = ratio(library.cpu_per_1000(), plain.cpu_per_1000());
+  const double ratio_calls = ratio(library.calls_per_frame(), plain.calls_per_frame());
+  std::printf("library / plain: CPU per frame %.2f, read calls per frame %.2f\n", ratio_cpu, ratio_calls);
+  std::printf(
+      "SUMMARY streaming ports=%d seconds=%.1f plain_sent=%llu plain_lost=%llu plain_dup=%llu plain_corrupt=%llu "
+      "plain_overrun=%llu plain_late_pct=%.1f lib_sent=%llu lib_lost=%llu lib_dup=%llu lib_corrupt=%llu "
+      "lib_overrun=%llu lib_late_pct=%.1f cpu_ms_per_1000_plain=%.3f cpu_ms_per_1000_lib=%.3f ratio_cpu=%.2f "
+      "syscalls_per_frame_plain=%.2f syscalls_per_frame_lib=%.2f ratio_syscalls=%.2f\n",
+      port_count, seconds, u(plain.sent), u(plain.check.lost), u(plain.check.duplicated), u(plain.check.corrupted),
+      u(plain.overrun), late_percent(plain), u(library.sent), u(library.check.lost), u(library.check.duplicated),
+      u(library.check.corrupted), u(library.overrun), late_percent(library), plain.cpu_per_1000(),
+      library.cpu_per_1000(), ratio_cpu, plain.calls_per_frame(), library.calls_per_frame(), ratio_calls);
+  return library.clean() ? 0 : 2;
 }

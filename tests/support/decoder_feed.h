@@ -44,8 +44,11 @@ struct RecordingSink : pekolm::FrameSink {
 
   Store store_values(const std::uint16_t raw[4]) override {
     if (clearing) return Store::abandon_pass;
-    Bytes bytes;
-    for (int c = 0; c < 4; ++c) bytes.insert(bytes.end(), {std::uint8_t(raw[c] >> 8), std::uint8_t(raw[c])});
+    Bytes bytes(8);
+    for (int c = 0; c < 4; ++c) {
+      bytes[2 * c] = static_cast<std::uint8_t>(raw[c] >> 8);
+      bytes[2 * c + 1] = static_cast<std::uint8_t>(raw[c]);
+    }
     found.push_back({Found::values, bytes});
     return Store::stored;
   }
