@@ -163,6 +163,11 @@ void Simulator::inject(const Bytes& raw) {
   impl_->wakeup.notify();
 }
 
+bool Simulator::all_sent() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->out.empty();
+}
+
 void Simulator::hang_up() {
   impl_->stop_thread();
   impl_->pty.close();

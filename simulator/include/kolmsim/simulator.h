@@ -138,6 +138,8 @@ class Simulator {
   void garbage_between_frames(Bytes garbage, int every);
   // Sends raw bytes at once, between frames.
   void inject(const Bytes& raw);
+  // True once everything queued for the host (frames, answers, injected bytes) has been written to the pty.
+  bool all_sent() const;
   // Closes the master side: the library sees the device go away. Serving stops and the port links
   // are removed (the pty's number may soon belong to another simulator). Everything else keeps
   // working on the last state; there is no way back.
