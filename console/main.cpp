@@ -1,4 +1,7 @@
 // kolmconsole: an interactive console that drives one amplifier through the pekolm library.
+#include <cstdio>
+#include <cstring>
+
 #include "console.h"
 #include "display_loop.h"
 #include "pekolm.h"
@@ -6,7 +9,43 @@
 #include "startup.h"
 #include "terminal.h"
 
-int main() {
+namespace {
+
+constexpr const char* usage_text =
+    "Usage: kolmconsole [--help | --version]\n"
+    "\n"
+    "Drives one four-channel measuring amplifier through the pekolm library. Asks for\n"
+    "the port number (ComNr.) and the baud rate, shows what it learns about the\n"
+    "amplifier, then scrolls the measured values of the four channels (W1..W4) while\n"
+    "single keys run commands: a recording, c scale, d digital I/O, f data rate,\n"
+    "g input type, k calibration, l load set, m mode, n norm, o offset, r read,\n"
+    "s save set, t transmission mode, u unit, v value, w thresholds, x/y stop/start,\n"
+    "z zero; q ends it. Without a terminal on standard input it reads the keys and\n"
+    "answers from it, so that it can be scripted.\n"
+    "\n"
+    "Port n is $PEKOLM_PORT_DIR/com<n> when PEKOLM_PORT_DIR is set, else /dev/ttyS<n-1>.\n"
+    "\n"
+    "  --help     show this text and exit\n"
+    "  --version  show the version and exit\n"
+    "\n"
+    "See kolmconsole(1).\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Answered before the terminal is touched, so that they work from any shell or pipe.
+  if (argc > 1) {
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+      std::fputs(usage_text, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+      std::printf("kolmconsole %s\n", PEKOLM_RELEASE);
+      return 0;
+    }
+    std::fprintf(stderr, "kolmconsole: unknown argument '%s'\nTry 'kolmconsole --help'.\n", argv[1]);
+    return 2;
+  }
   using namespace kolmconsole;
   Terminal terminal;
   Console console(terminal);

@@ -1,10 +1,23 @@
 /* A small C program on the library: opens an amplifier, shows who it is, takes a second of measured values
- * and lets the port go. Usage: kolmdemo [port [baud]] (defaults: port 1, 115200 baud). */
+ * and lets the port go. Usage: kolmdemo [port [baud]] (defaults: port 1, 115200 baud), or --help, --version. */
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <time.h>
 
 #include "pekolm.h"
+
+static const char usage_text[] =
+    "Usage: kolmdemo [PORT [BAUD]]\n"
+    "       kolmdemo --help | --version\n"
+    "\n"
+    "Opens the amplifier on port PORT (default 1) at BAUD (default 115200), prints the\n"
+    "library version and the amplifier's mode, firmware version, serial number and\n"
+    "transmission mode, takes measured values for one second and releases the port.\n"
+    "Exits with 0 when values arrived, 1 otherwise.\n"
+    "\n"
+    "Port n is $PEKOLM_PORT_DIR/com<n> when PEKOLM_PORT_DIR is set, else /dev/ttyS<n-1>.\n"
+    "See kolmdemo(1).\n";
 
 static void pause_ms(long ms) {
   struct timespec t = {ms / 1000, (ms % 1000) * 1000000L};
@@ -12,12 +25,22 @@ static void pause_ms(long ms) {
 }
 
 int main(int argc, char** argv) {
-  int port = argc > 1 ? atoi(argv[1]) : 1;
-  int baud = argc > 2 ? atoi(argv[2]) : 115200;
+  int port, baud;
   double values[400];
   char serial[9] = "";
   int count = 0, samples = 0, result;
   long waited;
+
+  if (argc > 1 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
+    fputs(usage_text, stdout);
+    return 0;
+  }
+  if (argc > 1 && strcmp(argv[1], "--version") == 0) {
+    printf("kolmdemo %s\n", PEKOLM_RELEASE);
+    return 0;
+  }
+  port = argc > 1 ? atoi(argv[1]) : 1;
+  baud = argc > 2 ? atoi(argv[2]) : 115200;
 
   printf("library version 0x%X\n", KolmdllVersion());
   if (KolmactivateExtended(port, baud, 4096, 0) != 0) {

@@ -2,7 +2,9 @@
 # Installs what building and testing need, where a fresh machine lacks it (Debian packages only).
 set -euo pipefail
 # clang and its sanitizer runtimes (libFuzzer among them) build the fuzz targets of scripts/fuzz.sh.
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev clang clang-format clang-tidy libclang-rt-14-dev)
+# pkg-config, dpkg-dev (dpkg-shlibdeps, dpkg-architecture), file and man-db serve scripts/package-check.sh.
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev clang clang-format clang-tidy libclang-rt-14-dev
+  pkg-config dpkg-dev file man-db)
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")

@@ -74,6 +74,10 @@ int main(int argc, char** argv) {
     std::fputs(kolmsim::tool::usage().c_str(), stdout);
     return 0;
   }
+  if (parsed.options->version) {
+    std::printf("kolmsim %s\n", PEKOLM_RELEASE);
+    return 0;
+  }
   try {
     return run(*parsed.options);
   } catch (const std::exception& e) {

@@ -37,7 +37,10 @@ std::string usage() {
          "  --not-transmitting  start with the measured-value stream off\n"
          "  --mode M            initial operating mode (0..255, default 1)\n"
          "  --quiet             do not print where the amplifier is\n"
-         "  --help              show this text and exit\n";
+         "  --help              show this text and exit\n"
+         "  --version           show the version and exit\n"
+         "\n"
+         "See kolmsim(1).\n";
 }
 
 ParseResult parse_arguments(const std::vector<std::string>& args) {
@@ -68,6 +71,9 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
     if (name == "--help" || name == "-h") {
       if (!flag()) return fail("option '" + name + "' takes no value");
       o.help = true;
+    } else if (name == "--version") {
+      if (!flag()) return fail("option '" + name + "' takes no value");
+      o.version = true;
     } else if (name == "--quiet") {
       if (!flag()) return fail("option '" + name + "' takes no value");
       o.quiet = true;

@@ -15,6 +15,7 @@ struct ToolOptions {
   Options simulator;
   bool quiet = false;
   bool help = false;
+  bool version = false;
   std::vector<std::string> command;  // after "--"; empty: serve until a signal
 };
 

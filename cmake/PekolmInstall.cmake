@@ -1,0 +1,46 @@
+# What `cmake --install` puts where (GNU install directories), in three components that the Debian
+# packages follow: runtime (the library and the documents every package needs), dev (what compiling and
+# linking against the library needs) and tools (the programs).
+include(CMakePackageConfigHelpers)
+
+set(PEKOLM_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/pekolm)
+
+# libpekolm.so.1.9 and its SONAME link belong to the runtime; the unversioned link only the linker uses.
+install(TARGETS pekolm EXPORT pekolmTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev)
+install(FILES ${PROJECT_SOURCE_DIR}/devicelib/include/pekolm.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
+install(TARGETS kolmconsole kolmsim kolmdemo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+
+install(FILES ${PROJECT_SOURCE_DIR}/man/kolmconsole.1 ${PROJECT_SOURCE_DIR}/man/kolmsim.1
+              ${PROJECT_SOURCE_DIR}/man/kolmdemo.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+install(FILES ${PROJECT_SOURCE_DIR}/man/pekolm.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT dev)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+        DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
+install(FILES ${PROJECT_SOURCE_DIR}/examples/kolmdemo.c
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT dev)
+
+# find_package(pekolm 1.9) gives pekolm::pekolm. The files find everything relative to where they lie, so
+# the tree may be installed under another prefix than the one configured (cmake --install --prefix, DESTDIR).
+install(EXPORT pekolmTargets NAMESPACE pekolm:: DESTINATION ${PEKOLM_CMAKE_DIR} COMPONENT dev)
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/pekolmConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/pekolmConfig.cmake INSTALL_DESTINATION ${PEKOLM_CMAKE_DIR})
+# The SONAME's promise: a program built against 1.x runs on any later 1.x, never on another major version.
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/pekolmConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/pekolmConfig.cmake ${PROJECT_BINARY_DIR}/pekolmConfigVersion.cmake
+        DESTINATION ${PEKOLM_CMAKE_DIR} COMPONENT dev)
+
+# pekolm.pc finds the prefix from its own place too (pkg-config's ${pcfiledir}), for the same reason.
+file(RELATIVE_PATH PEKOLM_PC_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" PEKOLM_PC_PREFIX "${PEKOLM_PC_PREFIX}")
+foreach(dir LIBDIR INCLUDEDIR)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
+    set(PEKOLM_PC_${dir} "${CMAKE_INSTALL_${dir}}")
+  else()
+    set(PEKOLM_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+  endif()
+endforeach()
+configure_file(${PROJECT_SOURCE_DIR}/cmake/pekolm.pc.in ${PROJECT_BINARY_DIR}/pekolm.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/pekolm.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)

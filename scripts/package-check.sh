@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# The project as its users get it. Builds in build-pkg/ (configured for /usr, as a Debian package is,
+# with the CMake minimum the build states), installs into a temporary prefix and there builds and runs a
+# CMake consumer (find_package) and a pkg-config consumer against kolmsim; builds the consumer with
+# pekolm inside it; makes the Debian packages, unpacks them and runs kolmsim -- kolmdemo from the unpacked
+# tree. Checks on the way: the SONAME, --help and --version of every program, and that every manual page
+# renders without a warning.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+build="build-pkg"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+step() { echo "== $*"; }
+fail() {
+  echo "package-check: $*" >&2
+  exit 1
+}
+
+step "configure (warnings of the CMake code are errors) and build in $build"
+cmake -S . -B "$build" -G Ninja --warn-uninitialized -Werror=dev -Werror=deprecated \
+  -DCMAKE_INSTALL_PREFIX=/usr -DPEKOLM_TESTS=OFF -DPEKOLM_BENCH=OFF
+cmake --build "$build"
+
+# Another prefix than the configured one: the package files must find everything from where they lie.
+step "install into a temporary prefix"
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix"
+libdir=$(find "$prefix" -name libpekolm.so.1 -printf '%h\n')
+[ -n "$libdir" ] || fail "no libpekolm.so.1 installed"
+readelf -d "$libdir/libpekolm.so.1" | grep 'Library soname: \[libpekolm\.so\.1\]' >/dev/null ||
+  fail "SONAME is not libpekolm.so.1"
+export PKG_CONFIG_PATH=$libdir/pkgconfig
+version=$(pkg-config --modversion pekolm)
+for program in kolmconsole kolmsim kolmdemo; do
+  [ "$(LD_LIBRARY_PATH=$libdir "$prefix/bin/$program" --version)" = "$program $version" ] ||
+    fail "$program --version does not say $program $version"
+  LD_LIBRARY_PATH=$libdir "$prefix/bin/$program" --help | grep "^Usage: $program" >/dev/null || fail "$program --help"
+done
+
+kolmsim=$prefix/bin/kolmsim
+step "CMake consumer: find_package(pekolm 1.9)"
+cmake -S tests/consumer/cmake -B "$work/cmake-consumer" -G Ninja -DCMAKE_PREFIX_PATH="$prefix"
+cmake --build "$work/cmake-consumer"
+readelf -d "$work/cmake-consumer/firmware_check" | grep 'NEEDED.*\[libpekolm\.so\.1\]' >/dev/null ||
+  fail "the consumer does not load libpekolm.so.1"
+# It prints what KolmdllVersion reports, which must be the release the packages carry.
+answer=$("$kolmsim" --quiet --com 7 --firmware 23 -- "$work/cmake-consumer/firmware_check" 7 23)
+echo "$answer"
+[ "$answer" = "pekolm $version, firmware 23" ] || fail "expected pekolm $version, firmware 23"
+
+step "pkg-config consumer: pkg-config --cflags --libs pekolm"
+pkg-config --atleast-version=1.9 pekolm || fail "pkg-config finds pekolm $version, not 1.9 or later"
+# shellcheck disable=SC2046 # the flags are words
+"${CC:-cc}" -Wall -Werror tests/consumer/firmware_check.c $(pkg-config --cflags --libs pekolm) \
+  -o "$work/pc-consumer"
+LD_LIBRARY_PATH=$libdir "$kolmsim" --quiet --com 7 --firmware 11 -- "$work/pc-consumer" 7 11
+
+step "CMake consumer with pekolm inside it (add_subdirectory)"
+cmake -S tests/consumer/cmake -B "$work/subproject" -G Ninja -DPEKOLM_SOURCE_DIR="$PWD"
+cmake --build "$work/subproject" --target firmware_check kolmsim
+"$work/subproject/pekolm/simulator/kolmsim" --quiet --com 8 --firmware 9 -- \
+  "$work/subproject/firmware_check" 8 9
+
+step "Debian packages: cpack -G DEB, unpacked with dpkg-deb -x"
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/debs"
+tree=$work/tree
+for deb in "$work"/debs/*.deb; do
+  echo "$(basename "$deb"): $(dpkg-deb -f "$deb" Depends)"
+  dpkg-deb -x "$deb" "$tree"
+done
+dpkg-deb -f "$work"/debs/pekolm-tools_*.deb Depends | grep "libpekolm1 (= $version)" >/dev/null ||
+  fail "pekolm-tools does not depend on libpekolm1"
+dpkg-deb -f "$work"/debs/libpekolm-dev_*.deb Depends | grep "libpekolm1 (= $version)" >/dev/null ||
+  fail "libpekolm-dev does not depend on libpekolm1"
+tree_libdir=$tree/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+readelf -d "$tree_libdir/libpekolm.so.1" | grep 'Library soname: \[libpekolm\.so\.1\]' >/dev/null ||
+  fail "the packaged SONAME is not libpekolm.so.1"
+LD_LIBRARY_PATH=$tree_libdir "$tree/usr/bin/kolmsim" --quiet --com 5 -- "$tree/usr/bin/kolmdemo" 5
+
+step "manual pages: man -l, warnings are errors"
+pages=$(find "$tree/usr/share/man" -type f | sort)
+[ "$(echo "$pages" | wc -l)" -eq 4 ] || fail "expected 4 manual pages, found: $pages"
+for page in $pages; do
+  warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || fail "man -l $page failed: $warnings"
+  [ -z "$warnings" ] || fail "man -l $page: $warnings"
+  echo "${page#"$tree"}"
+done
+step "package check passed"
