@@ -109,6 +109,15 @@ TEST(AnswerSlot, DropsTheUnfinishedAnswerOfAnAbandonedQuery) {
   EXPECT_EQ(slot.offer(fresh.data(), 11, taken), 11u);
   EXPECT_TRUE(taken);
   EXPECT_EQ(slot.answer()[1], 2);
+
+  // A stale part as long as the next answer is no answer to it: taken, with a length that gives it away.
+  const Bytes long_stale = answer_frame(18, 3);
+  slot.expect(18);
+  EXPECT_EQ(slot.offer(long_stale.data(), 12, taken), 18u);
+  slot.expect(11);
+  EXPECT_EQ(slot.offer(long_stale.data(), 12 + 11, taken), 11u);
+  EXPECT_TRUE(taken);
+  EXPECT_NE(slot.received_length(), 11u);
 }
 
 // A stream of the things a port delivers: frames good and bad, answers of the awaited length and of

@@ -124,10 +124,8 @@ PEKOLM_API int KolmreadMultiple(int port, int channel, double* values, int maxCo
       std::uint32_t taken = 0;  // sets in this block
       {
         BufferLock lock(device);
-        if (!lock) {
-          if (!first) *count = static_cast<int>(delivered);  // what earlier blocks took is the caller's
-          return fail(error::lock_failed);
-        }
+        if (!lock && first) return fail(error::lock_failed);
+        if (!lock) break;  // what earlier blocks took is the caller's: a shorter block, not a failure
         // Another reader or a clear may have taken values since the last block.
         const std::uint32_t available = channel == 0 ? smallest_count(device) : device.rings[channel - 1].count();
         if (first) sets = std::min(available, static_cast<std::uint32_t>(maxCount) / per_value);
