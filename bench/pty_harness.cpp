@@ -98,16 +98,6 @@ int open_raw(const std::string& path, bool nonblocking) {
   return fd;
 }
 
-Bytes answer_frame(const Bytes& payload) {
-  Bytes frame(payload.size() + 10, 0);
-  frame[0] = ';';
-  frame[4] = static_cast<std::uint8_t>(payload.size());
-  std::copy(payload.begin(), payload.end(), frame.begin() + 8);
-  frame[frame.size() - 2] = '\r';
-  frame[frame.size() - 1] = '\n';
-  return frame;
-}
-
 Bytes activation_answer(std::uint8_t command) {
   switch (command) {
     case 0x27:

@@ -11,10 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "frames.h"
+
 namespace bench {
 
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
+using testing_support::answer_frame;
 
 // Many ports need several descriptors each (master, slave, reader, the library's tty and eventfd).
 void raise_descriptor_limit();
@@ -56,8 +59,6 @@ class Pty {
 // Opens a tty raw with VMIN 1 and VTIME 0, as a plain program would; -1 on failure.
 int open_raw(const std::string& path, bool nonblocking);
 
-// An answer frame: ';', the payload length at byte 4, the payload from byte 8 on, CR LF.
-Bytes answer_frame(const Bytes& payload);
 // The answer to a query of activation (operating mode 1, transmitting, firmware 12), empty for any other
 // command byte.
 Bytes activation_answer(std::uint8_t command);

@@ -1,6 +1,7 @@
 // Bytes as the amplifier puts them on the wire, for tests at every level.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -17,6 +18,17 @@ inline Bytes value_frame(std::uint16_t ch1, std::uint16_t ch2, std::uint16_t ch3
   }
   frame.push_back('\r');
   frame.push_back('\n');
+  return frame;
+}
+
+// An answer frame with the payload at byte 8 and the payload length at byte 4 (n bytes make n + 10).
+inline Bytes answer_frame(const Bytes& payload) {
+  Bytes frame(payload.size() + 10, 0);
+  frame[0] = ';';
+  frame[4] = static_cast<std::uint8_t>(payload.size());
+  std::copy(payload.begin(), payload.end(), frame.begin() + 8);
+  frame[frame.size() - 2] = '\r';
+  frame[frame.size() - 1] = '\n';
   return frame;
 }
 

@@ -111,14 +111,4 @@ std::string hex(const Bytes& data) {
   return text;
 }
 
-Bytes answer_frame(const Bytes& payload) {
-  Bytes frame(payload.size() + 10, 0);
-  frame[0] = ';';
-  frame[4] = static_cast<std::uint8_t>(payload.size());
-  std::copy(payload.begin(), payload.end(), frame.begin() + 8);
-  frame[frame.size() - 2] = '\r';
-  frame[frame.size() - 1] = '\n';
-  return frame;
-}
-
 }  // namespace testing_support

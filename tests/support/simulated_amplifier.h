@@ -65,7 +65,4 @@ long elapsed_ms(std::chrono::steady_clock::time_point start);
 Bytes bytes(std::initializer_list<int> values);
 std::string hex(const Bytes& bytes);
 
-// An answer frame with the payload at byte 8 and the payload length at byte 4 (n bytes make n + 10).
-Bytes answer_frame(const Bytes& payload);
-
 }  // namespace testing_support
