@@ -52,8 +52,9 @@ class Terminal final : public ByteSource {
 
 // Pauses the calling thread.
 void pause_ms(int milliseconds);
-// A tone of the given length. A terminal has no tone generator: the bell rings and the pause follows, so
-// the program waits as long as with a real tone. The frequency only documents what is meant.
+// A tone of the given length. Windows plays it; a POSIX terminal has no tone generator: there the bell
+// rings and the pause follows, so the program waits as long as with a real tone, and the frequency only
+// documents what is meant.
 void tone(int frequency_hz, int milliseconds);
 
 }  // namespace kolmconsole

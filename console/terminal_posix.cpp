@@ -178,17 +178,6 @@ bool Terminal::fill() {
   return false;
 }
 
-int Terminal::peek() {
-  if (next_ == pending_.size() && !fill()) return -1;
-  return static_cast<unsigned char>(pending_[next_]);
-}
-
-int Terminal::get() {
-  const int c = peek();
-  if (c != -1) ++next_;
-  return c;
-}
-
 bool Terminal::key_pending() {
   if (input_exhausted()) return false;
   if (!is_terminal_ && next_ < pending_.size()) return true;
@@ -235,12 +224,6 @@ int Terminal::read_key(bool echo) {
   if (echo && key != -1) std::putchar(key);
   std::fflush(stdout);
   return key;
-}
-
-void Terminal::discard_pending_input() {
-  if (!is_terminal_) return;
-  pending_.clear();
-  next_ = 0;
 }
 
 void pause_ms(int milliseconds) {

@@ -1,10 +1,19 @@
 #!/usr/bin/env bash
-# Installs what building and testing need, where a fresh machine lacks it (Debian packages only).
+# Installs what building and testing need, where a fresh machine lacks it (Debian packages only); with
+# --windows, what the Windows tree needs instead.
 set -euo pipefail
 # clang and its sanitizer runtimes (libFuzzer among them) build the fuzz targets of scripts/fuzz.sh.
 # pkg-config, dpkg-dev (dpkg-shlibdeps, dpkg-architecture), file and man-db serve scripts/package-check.sh.
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev clang clang-format clang-tidy libclang-rt-14-dev
   pkg-config dpkg-dev file man-db)
+apt_options=()
+if [ "${1:-}" = --windows ]; then
+  # The Windows tree: the mingw-w64 cross compilers with the posix thread model (the win32 one has no
+  # std::thread) and wine to run what they build; without its recommendations wine needs no display and a
+  # fraction of the disk.
+  packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64)
+  apt_options=(--no-install-recommends)
+fi
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
@@ -13,5 +22,5 @@ if ((${#missing[@]})); then
   sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   $sudo apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${apt_options[@]}" "${missing[@]}"
 fi

@@ -69,13 +69,18 @@
 #if defined(_WIN32)
 #if defined(PEKOLM_BUILDING)
 #define PEKOLM_API __declspec(dllexport)
+/* The two C++ functions are exported by pekolm.def under their Windows C++ names only. */
+#define PEKOLM_CXX_API
 #else
 #define PEKOLM_API __declspec(dllimport)
+#define PEKOLM_CXX_API __declspec(dllimport) /* MSVC; mingw binds them otherwise, see below */
 #endif
 #elif defined(__GNUC__)
 #define PEKOLM_API __attribute__((visibility("default")))
+#define PEKOLM_CXX_API PEKOLM_API
 #else
 #define PEKOLM_API
+#define PEKOLM_CXX_API
 #endif
 
 /* No function lets an exception out; C++ callers may rely on it. */
@@ -346,13 +351,27 @@ PEKOLM_API int KolmgetUnitText(int port, int channel, char* text) PEKOLM_NOEXCEP
  *   other  the amplifier's own; passed through in both directions
  * KolmgetTXmode: the byte, 0..255. Codes: query.
  * KolmsetTXmode: sends the low 8 bits of mode, unchecked. Codes: send.
- * These two are exported under their C++ names, _Z13KolmgetTXmodei and _Z13KolmsetTXmodeii. */
+ * These two are exported under their C++ names: _Z13KolmgetTXmodei and _Z13KolmsetTXmodeii on Linux,
+ * ?KolmgetTXmode@@YAHH@Z and ?KolmsetTXmode@@YAHHH@Z (ordinals 50, 51) on Windows. */
+#if defined(_WIN32) && defined(__GNUC__) && !defined(PEKOLM_BUILDING)
+/* mingw callers bind the Windows C++ names that the DLL exports, through the import library's stubs (whose
+ * names carry the target's label prefix: "_" on 32-bit Windows). */
+#define PEKOLM_STRING_(x) #x
+#define PEKOLM_STRING(x) PEKOLM_STRING_(x)
+#define PEKOLM_WINDOWS_NAME(name) __asm__("\"" PEKOLM_STRING(__USER_LABEL_PREFIX__) name "\"")
 #ifdef __cplusplus
-PEKOLM_API int KolmgetTXmode(int port) PEKOLM_NOEXCEPT;
-PEKOLM_API int KolmsetTXmode(int port, int mode) PEKOLM_NOEXCEPT;
+int KolmgetTXmode(int port) PEKOLM_NOEXCEPT PEKOLM_WINDOWS_NAME("?KolmgetTXmode@@YAHH@Z");
+int KolmsetTXmode(int port, int mode) PEKOLM_NOEXCEPT PEKOLM_WINDOWS_NAME("?KolmsetTXmode@@YAHHH@Z");
+#else
+int KolmgetTXmode(int port) PEKOLM_WINDOWS_NAME("?KolmgetTXmode@@YAHH@Z");
+int KolmsetTXmode(int port, int mode) PEKOLM_WINDOWS_NAME("?KolmsetTXmode@@YAHHH@Z");
+#endif
+#elif defined(__cplusplus)
+PEKOLM_CXX_API int KolmgetTXmode(int port) PEKOLM_NOEXCEPT;
+PEKOLM_CXX_API int KolmsetTXmode(int port, int mode) PEKOLM_NOEXCEPT;
 #elif defined(__GNUC__)
-PEKOLM_API int KolmgetTXmode(int port) __asm__("_Z13KolmgetTXmodei");
-PEKOLM_API int KolmsetTXmode(int port, int mode) __asm__("_Z13KolmsetTXmodeii");
+PEKOLM_CXX_API int KolmgetTXmode(int port) __asm__("_Z13KolmgetTXmodei");
+PEKOLM_CXX_API int KolmsetTXmode(int port, int mode) __asm__("_Z13KolmsetTXmodeii");
 #endif
 
 #endif /* PEKOLM_H */

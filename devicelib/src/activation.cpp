@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "api.h"
+#include "platform/unload.h"
 #include "receive_thread.h"
 
 namespace pekolm {
@@ -168,9 +169,11 @@ PEKOLM_API int Kolmrelease(int port) noexcept {
 
 namespace {
 
-// Ports still open when the library is unloaded (dlclose or the end of the process) are released.
+// Ports still open when the library is unloaded (dlclose or the end of the process) are released, unless
+// the system has ended the other threads already: a call cut off inside a port would be waited for in vain.
 struct UnloadHook {
   ~UnloadHook() {
+    if (platform::unloading_with_process()) return;
     ports::for_each_open([](int port) {
       if (std::shared_ptr<Device> device = ports::find_open(port)) teardown(device, Teardown::unload);
     });

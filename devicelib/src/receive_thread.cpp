@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "device.h"
+#include "platform/unload.h"
 #include "protocol/error_codes.h"
 #include "protocol/reassembly.h"
 
@@ -69,11 +70,14 @@ bool ReceiveThread::stop(Device& device, std::optional<std::chrono::steady_clock
     device.port->interrupt_wait();
     if (give_up && std::chrono::steady_clock::now() > *give_up) break;
   }
-  if (finished) {
+  if (finished && (!give_up || platform::can_join_during_unload())) {
     thread_.join();
-  } else {
-    thread_.detach();
+    return true;
   }
+  thread_.detach();
+  // A thread that has finished its work has only to return and end, a few instructions of this library's
+  // code; once the unload is over they are gone. Let it get past them first.
+  if (finished) std::this_thread::sleep_for(20ms);
   return finished;
 }
 

@@ -29,6 +29,7 @@ class ReceiveThread {
   // Ends the thread: stores nothing more, wakes it and joins it. With a limit, used on unload where the
   // thread may be held up behind the system's loader, a thread that has not ended by then is left behind
   // with its own reference to the device and the port; stop() then returns false and the port stays open.
+  // Where the system forbids joining during an unload, a thread that has finished is let go instead.
   bool stop(Device& device, std::optional<std::chrono::steady_clock::time_point> give_up = std::nullopt);
 
  private:

@@ -84,11 +84,11 @@ PEKOLM_API int KolmgetCanID(int port, int slot) noexcept {
 }
 
 // These two keep their C++ names on purpose: programs bind them by the decorated symbols.
-PEKOLM_API int KolmgetTXmode(int port) noexcept {
+PEKOLM_CXX_API int KolmgetTXmode(int port) noexcept {
   return run_int(port, [](Device& device) { return query_payload_byte(device, wire::get_tx_mode); });
 }
 
-PEKOLM_API int KolmsetTXmode(int port, int mode) noexcept {
+PEKOLM_CXX_API int KolmsetTXmode(int port, int mode) noexcept {
   return run_int(port, [mode](Device& device) {
     return sent(send(device, {wire::set_tx_mode, static_cast<std::uint8_t>(mode)}));
   });
