@@ -14,23 +14,32 @@ class CAPABILITY("mutex") TimedMutex {
  public:
   bool try_lock_for(std::chrono::milliseconds timeout) TRY_ACQUIRE(true) {
     std::unique_lock lock(mutex_);
-    if (!released_.wait_for(lock, timeout, [this] { return !locked_; })) return false;
+    // A free mutex is taken without reading the clock: that is every lock but a contended one.
+    if (locked_) {
+      ++waiting_;
+      const bool freed = released_.wait_for(lock, timeout, [this] { return !locked_; });
+      --waiting_;
+      if (!freed) return false;
+    }
     locked_ = true;
     return true;
   }
 
   void unlock() RELEASE() {
+    bool wake = false;
     {
       std::lock_guard lock(mutex_);
       locked_ = false;
+      wake = waiting_ != 0;
     }
-    released_.notify_one();
+    if (wake) released_.notify_one();
   }
 
  private:
   std::mutex mutex_;
   std::condition_variable released_;
   bool locked_ = false;
+  int waiting_ = 0;  // threads in try_lock_for's wait: only they need a notification
 };
 
 }  // namespace pekolm
