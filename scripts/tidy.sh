@@ -5,4 +5,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-tidy -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DPEKOLM_TESTS=OFF -DPEKOLM_BENCH=OFF >/dev/null
-git ls-files 'devicelib/*.cpp' 'console/*.cpp' 'simulator/*.cpp' | xargs -P 2 -n 8 clang-tidy -p build-tidy --quiet
+# The Windows files are left to the Windows build: this tree has no compile commands for them.
+git ls-files 'devicelib/*.cpp' 'console/*.cpp' 'simulator/*.cpp' | grep -v 'windows' |
+  xargs -P 2 -n 8 clang-tidy -p build-tidy --quiet

@@ -131,7 +131,9 @@ PEKOLM_API int KolmreadMultiple(int port, int channel, double* values, int maxCo
         if (first) sets = std::min(available, static_cast<std::uint32_t>(maxCount) / per_value);
         taken = std::min({available, block_sets, sets - delivered / per_value});
         if (channel == 0) {
-          for (int c = 0; c < channel_count; ++c) device.rings[c].take(raw.data() + c * block_sets, taken);
+          for (int c = 0; c < channel_count; ++c) {
+            device.rings[c].take(raw.data() + static_cast<std::size_t>(c) * block_sets, taken);
+          }
         } else {
           device.rings[channel - 1].take(raw.data(), taken);
         }
@@ -140,8 +142,9 @@ PEKOLM_API int KolmreadMultiple(int port, int channel, double* values, int maxCo
       double* out = values + delivered;
       if (channel == 0) {
         for (std::uint32_t set = 0; set < taken; ++set) {
-          for (std::uint32_t c = 0; c < channel_count; ++c)
+          for (std::uint32_t c = 0; c < channel_count; ++c) {
             out[set * channel_count + c] = normalise(raw[c * block_sets + set]);
+          }
         }
       } else {
         for (std::uint32_t i = 0; i < taken; ++i) out[i] = normalise(raw[i]);
