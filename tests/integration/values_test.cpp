@@ -197,25 +197,35 @@ class ManyValues : public SharedAmplifier<30> {
 };
 
 TEST_F(ManyValues, LargeBlocksComeOldestFirstAndWholeSetsStayTogether) {
-  Bytes frames;
-  for (std::uint16_t i = 0; i < 1100; ++i) {
-    const Bytes frame = value_frame(i, 10000 + i, 20000 + i, 30000 + i);
-    frames.insert(frames.end(), frame.begin(), frame.end());
-  }
-  amplifier->sim().inject(frames);
-  ASSERT_TRUE(eventually([] { return Kolmreceived(port, 0) == 1024; })) << Kolmreceived(port, 0);
-  // The ring holds frames 76..1099 and starts in the middle of its memory.
+  auto arrive = [](int first, int count) {
+    Bytes frames;
+    for (int i = first; i < first + count; ++i) {
+      const auto n = static_cast<std::uint16_t>(i);
+      const Bytes frame = value_frame(n, 10000 + n, 20000 + n, 30000 + n);
+      frames.insert(frames.end(), frame.begin(), frame.end());
+    }
+    amplifier->sim().inject(frames);
+  };
   auto normalised = [](int raw) { return (raw - 32768) * 1.05 / 32767.5; };
   std::vector<double> values(4 * 1024);
   int count = 0;
+  // 600 sets in, 500 out: the ring's oldest value now sits at index 500 of its memory.
+  arrive(0, 600);
+  ASSERT_TRUE(eventually([] { return Kolmreceived(port, 0) == 600; })) << Kolmreceived(port, 0);
+  ASSERT_EQ(KolmreadMultiple(port, 0, values.data(), 4 * 500, &count), 1);
+  ASSERT_EQ(count, 4 * 500);
+  // 900 more fill it to 1000 and run past the end of its memory.
+  arrive(600, 900);
+  ASSERT_TRUE(eventually([] { return Kolmreceived(port, 0) == 1000; })) << Kolmreceived(port, 0);
   ASSERT_EQ(KolmreadMultiple(port, 0, values.data(), 4 * 450, &count), 1);
   ASSERT_EQ(count, 4 * 450);
   for (int set = 0; set < 450; ++set) {
-    for (int c = 0; c < 4; ++c) ASSERT_DOUBLE_EQ(values[4 * set + c], normalised(10000 * c + 76 + set)) << set;
+    for (int c = 0; c < 4; ++c) ASSERT_DOUBLE_EQ(values[4 * set + c], normalised(10000 * c + 500 + set)) << set;
   }
+  // Across the end of the ring's memory, in blocks.
   ASSERT_EQ(KolmreadMultiple(port, 3, values.data(), 4 * 1024, &count), 1);
-  ASSERT_EQ(count, 1024 - 450);
-  for (int i = 0; i < count; ++i) ASSERT_DOUBLE_EQ(values[i], normalised(20000 + 76 + 450 + i)) << i;
+  ASSERT_EQ(count, 550);
+  for (int i = 0; i < count; ++i) ASSERT_DOUBLE_EQ(values[i], normalised(20000 + 950 + i)) << i;
   EXPECT_EQ(Kolmreceived(port, 3), 0);
-  EXPECT_EQ(Kolmreceived(port, 1), 1024 - 450);
+  EXPECT_EQ(Kolmreceived(port, 1), 550);
 }
