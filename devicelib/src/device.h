@@ -26,6 +26,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -42,6 +43,9 @@
 
 namespace pekolm {
 
+// A wait for the buffer mutex gives up after this long.
+inline constexpr std::chrono::milliseconds buffer_lock_timeout{20000};
+
 // The state the receive thread and the application threads share. It outlives the record's slot for as
 // long as any thread still uses it.
 struct Device {
@@ -51,7 +55,7 @@ struct Device {
   std::unique_ptr<platform::SerialPort> port;
 
   // ---- measured values: guarded by buffer_mutex (waits bounded at 20000 ms) ----
-  TimedMutex buffer_mutex;
+  TimedMutex buffer_mutex;  // every wait for it gives up after buffer_lock_timeout
   std::array<ValueRing, channel_count> rings GUARDED_BY(buffer_mutex);
 
   // ---- answers: guarded by answer_mutex ----

@@ -89,7 +89,7 @@ int take_pending_error(int port) {
   if (!device) return static_cast<int>(ports::library_error.exchange(0));
 
   if (std::uint32_t receive_error = device->receive_error.load(); receive_error != 0) {
-    if (device->buffer_mutex.try_lock_for(std::chrono::milliseconds(20000))) {
+    if (device->buffer_mutex.try_lock_for(buffer_lock_timeout)) {
       // A newer error the receive thread set meanwhile stays pending for the next call.
       std::uint32_t reported = receive_error;
       device->receive_error.compare_exchange_strong(reported, 0);

@@ -15,9 +15,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A frame waits at most this long for the buffer mutex before it is dropped.
-constexpr std::chrono::milliseconds buffer_lock_timeout{20000};
-
 class DeviceSink final : public FrameSink {
  public:
   explicit DeviceSink(Device& device) : device_(device) {}

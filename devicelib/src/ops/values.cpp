@@ -11,8 +11,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr std::chrono::milliseconds buffer_lock_timeout{20000};
-
 // The buffer mutex, taken for the life of the object or not at all. To the thread-safety analysis it is
 // always taken: every caller returns at once, touching nothing, when it was not.
 class SCOPED_CAPABILITY BufferLock {
