@@ -1,0 +1,45 @@
+// The text of a recording: the header of comment lines and the rows of samples. Pure, so that tests
+// and the benchmark check the format without a device.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kolmrec {
+
+// What the header tells about one port. An item the amplifier did not give stays empty.
+struct PortDescription {
+  int port = 0;
+  int baud = 0;
+  std::string serial_number;
+  std::string firmware_version;
+  double rate_hz = 0;
+  std::array<double, 4> norms{1, 1, 1, 1};
+  std::array<std::string, 4> units;  // UTF-8
+};
+
+struct RecordingDescription {
+  std::string start;  // ISO 8601
+  int library_version = 0;
+  bool normalised = false;
+  std::vector<PortDescription> ports;
+};
+
+std::string header_text(const RecordingDescription& recording);
+
+// Appends one row per sample; `values` holds `samples` sets of four normalised values, each multiplied by
+// its factor (the display norm, or 1 for normalised values). Sample k gets the index first_index + k.
+void append_rows(std::string& out, int port, std::uint64_t first_index, double rate_hz, const double* values,
+                 std::size_t samples, const std::array<double, 4>& factors);
+
+// A field of a CSV row, quoted when it holds a comma, a quote or a line end.
+std::string csv_field(const std::string& text);
+// A text of the amplifier's single-byte code page (Windows-1252) as UTF-8.
+std::string utf8_from_cp1252(const std::string& text);
+// Now, in UTC with milliseconds: 2026-12-08T07:15:02.123Z.
+std::string iso8601_now();
+
+}  // namespace kolmrec

@@ -1,0 +1,223 @@
+// kolmrec: records the measured values of one or more amplifiers into CSV.
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "csv_format.h"
+#include "options.h"
+#include "pekolm.h"
+#include "progress.h"
+#include "recorded_port.h"
+#include "recording_file.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define stderr_is_terminal() (_isatty(_fileno(stderr)) != 0)
+#else
+#include <unistd.h>
+#define stderr_is_terminal() (isatty(STDERR_FILENO) != 0)
+#endif
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using kolmrec::RecordedPort;
+
+// Often enough that a read takes a few dozen samples at the highest rate, far inside the buffers' 10 s.
+constexpr auto read_interval = 20ms;
+constexpr auto progress_interval = 250ms;
+// How long a port may stay silent before kolmrec says so.
+constexpr auto silence_warning = 5s;
+
+volatile std::sig_atomic_t stop_requested = 0;
+
+extern "C" void on_stop_signal(int signal_number) {
+  // The second Ctrl-C ends the program at once; the file holds whole rows either way.
+  if (stop_requested != 0) {
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+    return;
+  }
+  stop_requested = 1;
+}
+
+void say(const std::string& text) { std::fprintf(stderr, "kolmrec: %s\n", text.c_str()); }
+
+void report_warnings(std::vector<std::unique_ptr<RecordedPort>>& ports) {
+  for (auto& port : ports) {
+    for (const std::string& warning : port->take_warnings()) say(warning);
+  }
+}
+
+// Activation waits half a second or more per port: the ports open side by side.
+bool open_all(std::vector<std::unique_ptr<RecordedPort>>& ports) {
+  std::vector<std::thread> openers;
+  std::vector<char> opened(ports.size(), 0);
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    openers.emplace_back([&, i] { opened[i] = ports[i]->open() ? 1 : 0; });
+  }
+  for (auto& opener : openers) opener.join();
+  bool all = true;
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    if (opened[i] == 0) {
+      say(ports[i]->error());
+      all = false;
+    }
+  }
+  report_warnings(ports);
+  return all;
+}
+
+std::uint64_t samples_wanted(const kolmrec::Options& options, double rate_hz) {
+  if (options.samples) return *options.samples;
+  if (options.seconds)
+    return std::max<std::uint64_t>(1, static_cast<std::uint64_t>(std::ceil(*options.seconds * rate_hz - 1e-9)));
+  return UINT64_MAX;
+}
+
+int record(const kolmrec::Options& options) {
+  std::vector<std::unique_ptr<RecordedPort>> ports;
+  for (const auto& request : options.ports)
+    ports.push_back(std::make_unique<RecordedPort>(request, options.normalised));
+  if (!open_all(ports)) return kolmrec::exit_failed;
+  if (stop_requested != 0) {
+    say("interrupted before the recording started");
+    return kolmrec::exit_failed;
+  }
+
+  kolmrec::RecordingDescription description;
+  description.library_version = KolmdllVersion();
+  description.normalised = options.normalised;
+  std::vector<std::uint64_t> wanted;
+  double slowest_rate = 0;
+  for (const auto& port : ports) {
+    description.ports.push_back(port->description());
+    const double rate = port->description().rate_hz;
+    wanted.push_back(samples_wanted(options, rate));
+    if (slowest_rate == 0 || rate < slowest_rate) slowest_rate = rate;
+  }
+
+  kolmrec::RecordingFile file;
+  if (!file.open(options.output)) {
+    say(file.error());
+    return kolmrec::exit_failed;
+  }
+  for (auto& port : ports) port->start();
+  description.start = kolmrec::iso8601_now();
+  const Clock::time_point started = Clock::now();
+  if (!file.write(kolmrec::header_text(description))) {
+    say(file.error());
+    return kolmrec::exit_failed;
+  }
+
+  // A port that sends fewer samples than asked for must not keep the recording open for ever.
+  std::optional<Clock::time_point> deadline;
+  kolmrec::Tally tally;
+  tally.ports = static_cast<int>(ports.size());
+  if (options.seconds) {
+    tally.total_seconds = *options.seconds;
+    const double grace = std::max(2.0, *options.seconds / 10) + 1 / slowest_rate;
+    deadline =
+        started + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*options.seconds + grace));
+  } else if (options.samples) {
+    tally.total_seconds = static_cast<double>(*options.samples) / slowest_rate;
+  }
+
+  const bool show_progress = !options.quiet && stderr_is_terminal();
+  Clock::time_point next_progress = started;
+  std::vector<Clock::time_point> last_sample(ports.size(), started);
+  std::vector<char> silent(ports.size(), 0);
+  bool write_failed = false;
+  std::string rows;
+  for (;;) {
+    const bool stopping = stop_requested != 0;
+    const Clock::time_point now = Clock::now();
+    rows.clear();
+    bool done = true;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+      const std::uint64_t before = ports[i]->samples();
+      ports[i]->take(rows, wanted[i]);
+      if (ports[i]->samples() != before) {
+        last_sample[i] = now;
+        silent[i] = 0;
+      } else if (silent[i] == 0 && now - last_sample[i] >= silence_warning && !ports[i]->ended()) {
+        silent[i] = 1;
+        say("port " + std::to_string(options.ports[i].port) + ": no values for " +
+            std::to_string(std::chrono::duration_cast<std::chrono::seconds>(silence_warning).count()) + " s");
+      }
+      if (ports[i]->samples() < wanted[i] && !ports[i]->ended()) done = false;
+    }
+    report_warnings(ports);
+    if (!rows.empty() && !file.write(rows)) {
+      write_failed = true;
+      break;
+    }
+    tally.samples = 0;
+    tally.possible_losses = 0;
+    for (const auto& port : ports) {
+      tally.samples += port->samples();
+      tally.possible_losses += port->possible_losses();
+    }
+    tally.elapsed_seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    if (show_progress && (now >= next_progress || done || stopping)) {
+      std::fprintf(stderr, "\r%s\x1b[K", kolmrec::progress_line(tally).c_str());
+      next_progress = now + progress_interval;
+    }
+    if (done || stopping || (deadline && now >= *deadline)) break;
+    std::this_thread::sleep_until(now + read_interval);
+  }
+  if (show_progress) std::fputc('\n', stderr);
+
+  for (auto& port : ports) port->close();
+  if (write_failed || !file.close()) {
+    say(file.error());
+    return kolmrec::exit_failed;
+  }
+  if (!options.quiet) std::fprintf(stderr, "%s\n", kolmrec::summary_line(tally, file.name()).c_str());
+
+  int status = kolmrec::exit_ok;
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    const RecordedPort& port = *ports[i];
+    const std::string name = "port " + std::to_string(options.ports[i].port) + ": ";
+    if (port.buffer_found_full() != 0) {
+      say(name + "value buffer found full " + std::to_string(port.buffer_found_full()) + " times: values may be lost");
+    }
+    if (port.damaged_frames() != 0) {
+      say(name + "damaged frames were dropped (reported " + std::to_string(port.damaged_frames()) + " times)");
+    }
+    if (port.possible_losses() != 0) status = std::max(status, kolmrec::exit_incomplete);
+    if (port.ended()) status = kolmrec::exit_failed;
+    if (stop_requested == 0 && wanted[i] != UINT64_MAX && port.samples() < wanted[i]) {
+      say(name + std::to_string(port.samples()) + " of " + std::to_string(wanted[i]) + " samples arrived");
+      status = std::max(status, kolmrec::exit_incomplete);
+    }
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto parsed = kolmrec::parse_arguments(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.options) {
+    std::fprintf(stderr, "kolmrec: %s\nTry 'kolmrec --help'.\n", parsed.error.c_str());
+    return kolmrec::exit_usage;
+  }
+  if (parsed.options->help) {
+    std::fputs(kolmrec::usage().c_str(), stdout);
+    return kolmrec::exit_ok;
+  }
+  if (parsed.options->version) {
+    std::printf("kolmrec %s\n", PEKOLM_RELEASE);
+    return kolmrec::exit_ok;
+  }
+  std::signal(SIGINT, on_stop_signal);
+  std::signal(SIGTERM, on_stop_signal);
+  return record(*parsed.options);
+}

@@ -1,0 +1,141 @@
+// Parsing of the kolmrec command line.
+#include "options.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace kolmrec {
+namespace {
+
+constexpr int bauds[] = {9600, 19200, 38400, 57600, 115200, 230400};
+
+std::optional<long long> whole_number(const std::string& text, long long low, long long high) {
+  if (text.empty() || text[0] == '-' || text[0] == '+') return std::nullopt;
+  errno = 0;
+  char* end = nullptr;
+  const long long value = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || value < low || value > high) return std::nullopt;
+  return value;
+}
+
+std::optional<double> positive_number(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  errno = 0;
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (errno != 0 || *end != '\0' || !std::isfinite(value) || value <= 0) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::string usage() {
+  return "Usage: kolmrec --port N [--baud B] [--port N [--baud B]]... [OPTIONS]\n"
+         "\n"
+         "Records the measured values of one or more amplifiers into CSV: a header of\n"
+         "comment lines (start time, library version, and per port the baud rate, serial\n"
+         "number, firmware version, data rate, display norms and units), then the row\n"
+         "port,index,time_s,ch1,ch2,ch3,ch4 and one row per sample. time_s is the sample\n"
+         "index divided by the port's data rate. Every block of rows is written whole as\n"
+         "it comes, so an interrupted recording leaves a valid file.\n"
+         "\n"
+         "Options:\n"
+         "  --port N          port number 1..255 to record (repeat for more ports)\n"
+         "  --baud B          baud rate of the port before it: 9600, 19200, 38400,\n"
+         "                    57600, 115200 (default) or 230400\n"
+         "  --seconds S       record S seconds of samples per port (S x data rate)\n"
+         "  --samples N       record N samples per port\n"
+         "                    (neither: record until Ctrl-C)\n"
+         "  --normalised      write normalised values (about -1.05..1.05 of full scale)\n"
+         "                    instead of display values (normalised x display norm)\n"
+         "  -o, --output FILE write to FILE (default: standard output)\n"
+         "  --quiet           no progress and no summary on standard error\n"
+         "  --help            show this text and exit\n"
+         "  --version         show the version and exit\n"
+         "\n"
+         "Progress goes to standard error when it is a terminal; a summary line at the\n"
+         "end. Ctrl-C ends the recording early; a second Ctrl-C ends the program at once.\n"
+         "\n"
+         "Exit status: 0 recorded; 1 a port, the file or a write failed; 2 bad command\n"
+         "line; 3 recorded, but values may have been lost (a value buffer was found full\n"
+         "or a frame was damaged) or fewer samples arrived than asked for.\n"
+         "\n"
+         "See kolmrec(1).\n";
+}
+
+ParseResult parse_arguments(const std::vector<std::string>& args) {
+  Options o;
+  auto fail = [](std::string message) { return ParseResult{std::nullopt, std::move(message)}; };
+  bool baud_given_for_last = false;
+
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::optional<std::string> inline_value;
+    if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+      inline_value = name.substr(eq + 1);
+      name.resize(eq);
+    }
+    auto value = [&]() -> std::optional<std::string> {
+      if (inline_value) return inline_value;
+      if (i + 1 < args.size()) return args[++i];
+      return std::nullopt;
+    };
+    const bool takes_value = name == "--port" || name == "--baud" || name == "--seconds" || name == "--samples" ||
+                             name == "-o" || name == "--output";
+    if (!takes_value) {
+      if (inline_value) return fail("option '" + name + "' takes no value");
+      if (name == "--help" || name == "-h") {
+        o.help = true;
+      } else if (name == "--version") {
+        o.version = true;
+      } else if (name == "--quiet") {
+        o.quiet = true;
+      } else if (name == "--normalised" || name == "--normalized") {
+        o.normalised = true;
+      } else if (name.rfind('-', 0) == 0 && name != "-") {
+        return fail("unknown option '" + name + "'");
+      } else {
+        return fail("unexpected argument '" + name + "'");
+      }
+      continue;
+    }
+    const auto text = value();
+    if (!text) return fail("option '" + name + "' needs a value");
+    if (name == "--port") {
+      const auto port = whole_number(*text, 1, 255);
+      if (!port) return fail("bad port '" + *text + "' (1..255)");
+      if (std::any_of(o.ports.begin(), o.ports.end(), [&](const PortRequest& p) { return p.port == *port; })) {
+        return fail("port " + *text + " given twice");
+      }
+      o.ports.push_back({static_cast<int>(*port)});
+      baud_given_for_last = false;
+    } else if (name == "--baud") {
+      const auto baud = whole_number(*text, 1, 10'000'000);
+      if (!baud || std::find(std::begin(bauds), std::end(bauds), *baud) == std::end(bauds)) {
+        return fail("bad baud rate '" + *text + "' (9600, 19200, 38400, 57600, 115200 or 230400)");
+      }
+      if (o.ports.empty()) return fail("'--baud' must follow the '--port' it is for");
+      if (baud_given_for_last) return fail("two baud rates for port " + std::to_string(o.ports.back().port));
+      o.ports.back().baud = static_cast<int>(*baud);
+      baud_given_for_last = true;
+    } else if (name == "--seconds") {
+      o.seconds = positive_number(*text);
+      if (!o.seconds) return fail("bad number of seconds '" + *text + "'");
+    } else if (name == "--samples") {
+      const auto n = whole_number(*text, 1, 1'000'000'000'000LL);
+      if (!n) return fail("bad number of samples '" + *text + "'");
+      o.samples = static_cast<std::uint64_t>(*n);
+    } else {
+      if (text->empty()) return fail("option '" + name + "' needs a file name");
+      o.output = *text;
+    }
+  }
+  if (o.help || o.version) return ParseResult{o, {}};
+  if (o.ports.empty()) return fail("no port given (--port N)");
+  if (o.seconds && o.samples) return fail("'--seconds' and '--samples' exclude each other");
+  return ParseResult{o, {}};
+}
+
+}  // namespace kolmrec

@@ -1,0 +1,136 @@
+#include "recorded_port.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "error_text.h"
+#include "pekolm.h"
+
+namespace kolmrec {
+namespace {
+
+constexpr double buffered_seconds = 10;
+constexpr int continuous_transmission = 0x02;  // bit of the transmission mode
+constexpr std::uint32_t lock_failed = 0x300000F0;
+
+std::uint32_t last_error(int port) { return static_cast<std::uint32_t>(KolmgetLastError(port)); }
+
+}  // namespace
+
+RecordedPort::RecordedPort(PortRequest request, bool normalised)
+    : request_(request), normalised_(normalised), buffer_size_(buffer_size_for(request.baud)) {
+  description_.port = request.port;
+  description_.baud = request.baud;
+}
+
+RecordedPort::~RecordedPort() { close(); }
+
+int RecordedPort::buffer_size_for(int baud) {
+  // An 11-byte frame takes 110 bit times; the line carries 95% of that at the most.
+  const double line_rate = std::floor(baud / 110.0) * 0.95;
+  return std::max(4096, static_cast<int>(std::ceil(line_rate * buffered_seconds)));
+}
+
+std::string RecordedPort::failure(const std::string& what) const {
+  return "port " + std::to_string(request_.port) + ": " + what + ": " + error_text(last_error(request_.port));
+}
+
+bool RecordedPort::open() {
+  const int port = request_.port;
+  if (KolmactExt(port, request_.baud, buffer_size_) != 0) {
+    error_ = failure("cannot open");
+    return false;
+  }
+  open_ = true;
+  // A transmission-mode or firmware query without an answer leaves its code behind a successful activation.
+  if (const std::uint32_t pending = last_error(port); pending != 0) {
+    warnings_.push_back("port " + std::to_string(port) + ": while opening: " + error_text(pending));
+  }
+
+  description_.rate_hz = KolmreadFreq(port);
+  if (description_.rate_hz <= 0) {
+    error_ = failure("cannot read the data rate");
+    close();
+    return false;
+  }
+  char serial[16] = {};
+  if (KolmreadSerialNo(port, serial) == 0) {
+    description_.serial_number = serial;
+  } else {
+    warnings_.push_back(failure("no serial number"));
+  }
+  if (const int firmware = KolmfirmwareVersion(port); firmware >= 0) {
+    description_.firmware_version = std::to_string(firmware);
+  } else {
+    warnings_.push_back(failure("no firmware version"));
+  }
+  for (int channel = 1; channel <= 4; ++channel) {
+    const double norm = KolmDispGetNorm(port, channel);
+    if (norm == -1.0 && last_error(port) != 0) {
+      warnings_.push_back(failure("no display norm of channel " + std::to_string(channel) + ", taking 1"));
+    } else {
+      description_.norms[channel - 1] = norm;
+    }
+    char unit[8] = {};
+    if (KolmgetUnitText(port, channel, unit) == 0) {
+      description_.units[channel - 1] = utf8_from_cp1252(unit);
+    } else {
+      warnings_.push_back(failure("no unit of channel " + std::to_string(channel)));
+    }
+  }
+  if (!normalised_) factors_ = description_.norms;
+  return true;
+}
+
+void RecordedPort::start() {
+  const int port = request_.port;
+  const int tx_mode = KolmgetTXmode(port);
+  if (tx_mode >= 0 && (tx_mode & continuous_transmission) == 0) {
+    if (KolmstartTX(port) == 0) {
+      started_transmission_ = true;
+    } else {
+      warnings_.push_back(failure("cannot start the transmission"));
+    }
+  }
+  if (KolmclearDLLbuffer(port) != 0) warnings_.push_back(failure("cannot empty the value buffers"));
+  values_.resize(4 * static_cast<std::size_t>(buffer_size_));
+}
+
+void RecordedPort::take(std::string& rows, std::uint64_t limit) {
+  if (!open_ || ended_ || samples_ >= limit) return;
+  const int port = request_.port;
+  // Full now means the oldest values may already have been overwritten.
+  if (Kolmreceived(port, 5) >= buffer_size_) ++buffer_found_full_;
+  const auto wanted =
+      static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(buffer_size_), limit - samples_));
+  int count = 0;
+  const int result = KolmreadMultiple(port, 0, values_.data(), 4 * wanted, &count);
+  if (result == -1) {
+    const std::uint32_t code = last_error(port);
+    if (code == lock_failed) {  // *count was not written; the values wait for the next round
+      warnings_.push_back("port " + std::to_string(port) + ": " + error_text(code));
+      return;
+    }
+    if (is_damaged_frame(code)) {
+      ++damaged_frames_;
+    } else if (code != 0) {
+      warnings_.push_back("port " + std::to_string(port) + ": " + error_text(code) + "; its recording ends");
+      ended_ = true;
+    }
+  }
+  const auto taken = static_cast<std::size_t>(std::max(count, 0) / 4);
+  append_rows(rows, port, samples_, description_.rate_hz, values_.data(), taken, factors_);
+  samples_ += taken;
+}
+
+void RecordedPort::close() {
+  if (!open_) return;
+  open_ = false;
+  if (started_transmission_) KolmstopTX(request_.port);
+  Kolmrelease(request_.port);
+}
+
+std::vector<std::string> RecordedPort::take_warnings() { return std::exchange(warnings_, {}); }
+
+}  // namespace kolmrec

@@ -1,0 +1,61 @@
+// One amplifier being recorded, through the library's public interface only: activation, the facts for the
+// header, taking the samples that arrived, and release.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "csv_format.h"
+#include "options.h"
+
+namespace kolmrec {
+
+class RecordedPort {
+ public:
+  RecordedPort(PortRequest request, bool normalised);
+  ~RecordedPort();  // releases the port
+  RecordedPort(const RecordedPort&) = delete;
+  RecordedPort& operator=(const RecordedPort&) = delete;
+
+  // Activates the port and asks the amplifier what the header tells. False with error() set (the port is
+  // then closed). Items the amplifier cannot give are left empty and noted in warnings().
+  bool open();
+  // Starts the transmission where it is off and empties the value buffers: sample 0 comes after this.
+  void start();
+  // Appends the rows of the samples that have arrived, at most up to `limit` samples in all. Notes a value
+  // buffer found full and damaged frames as possible losses; a port that stopped working ends (ended()).
+  void take(std::string& rows, std::uint64_t limit);
+  // Stops a transmission that start() started, and releases the port.
+  void close();
+
+  const PortDescription& description() const { return description_; }
+  const std::string& error() const { return error_; }
+  std::vector<std::string> take_warnings();
+  std::uint64_t samples() const { return samples_; }
+  std::uint64_t buffer_found_full() const { return buffer_found_full_; }
+  std::uint64_t damaged_frames() const { return damaged_frames_; }
+  std::uint64_t possible_losses() const { return buffer_found_full_ + damaged_frames_; }
+  bool ended() const { return ended_; }
+
+  // Values kept per channel: ten seconds at the most the line carries, against reads every few milliseconds.
+  static int buffer_size_for(int baud);
+
+ private:
+  std::string failure(const std::string& what) const;
+
+  PortRequest request_;
+  bool normalised_;
+  bool open_ = false;
+  bool started_transmission_ = false;
+  bool ended_ = false;
+  int buffer_size_;
+  PortDescription description_;
+  std::array<double, 4> factors_{1, 1, 1, 1};
+  std::vector<double> values_;
+  std::uint64_t samples_ = 0, buffer_found_full_ = 0, damaged_frames_ = 0;
+  std::string error_;
+  std::vector<std::string> warnings_;
+};
+
+}  // namespace kolmrec

@@ -1,0 +1,129 @@
+// kolmrec's command line and the text of its files.
+#include <gtest/gtest.h>
+
+#include "csv_format.h"
+#include "options.h"
+#include "recording_file.h"
+
+namespace {
+
+using kolmrec::parse_arguments;
+
+TEST(RecorderOptions, PortsWithTheirBaudRatesAndTheLimits) {
+  const auto parsed = parse_arguments(
+      {"--port", "3", "--baud", "230400", "--port=7", "--seconds", "2.5", "-o", "x.csv", "--normalised", "--quiet"});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  const kolmrec::Options& o = *parsed.options;
+  ASSERT_EQ(o.ports.size(), 2u);
+  EXPECT_EQ(o.ports[0].port, 3);
+  EXPECT_EQ(o.ports[0].baud, 230400);
+  EXPECT_EQ(o.ports[1].port, 7);
+  EXPECT_EQ(o.ports[1].baud, 115200);
+  EXPECT_EQ(o.seconds, 2.5);
+  EXPECT_FALSE(o.samples);
+  EXPECT_EQ(o.output, "x.csv");
+  EXPECT_TRUE(o.normalised && o.quiet);
+
+  const auto defaults = parse_arguments({"--port", "1", "--samples=100"});
+  ASSERT_TRUE(defaults.options) << defaults.error;
+  EXPECT_EQ(defaults.options->samples, 100u);
+  EXPECT_EQ(defaults.options->output, "-");
+}
+
+TEST(RecorderOptions, BadCommandLinesSayWhatIsWrong) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{}, "no port given"},
+      {{"--port", "0"}, "bad port '0'"},
+      {{"--port", "256"}, "bad port '256'"},
+      {{"--port", "1x"}, "bad port '1x'"},
+      {{"--port", "1", "--port", "1"}, "port 1 given twice"},
+      {{"--baud", "9600", "--port", "1"}, "must follow the '--port'"},
+      {{"--port", "1", "--baud", "12345"}, "bad baud rate '12345'"},
+      {{"--port", "1", "--baud", "9600", "--baud", "19200"}, "two baud rates for port 1"},
+      {{"--port", "1", "--seconds", "0"}, "bad number of seconds '0'"},
+      {{"--port", "1", "--seconds", "nan"}, "bad number of seconds"},
+      {{"--port", "1", "--samples", "-5"}, "bad number of samples"},
+      {{"--port", "1", "--samples", "5", "--seconds", "1"}, "exclude each other"},
+      {{"--port", "1", "-o"}, "needs a value"},
+      {{"--port", "1", "--quiet=yes"}, "takes no value"},
+      {{"--port", "1", "--colour"}, "unknown option '--colour'"},
+      {{"--port", "1", "run.csv"}, "unexpected argument 'run.csv'"},
+  };
+  for (const auto& [args, message] : cases) {
+    const auto parsed = parse_arguments(args);
+    EXPECT_FALSE(parsed.options) << message;
+    EXPECT_NE(parsed.error.find(message), std::string::npos) << parsed.error;
+  }
+  EXPECT_TRUE(parse_arguments({"--help"}).options);  // needs no port
+}
+
+TEST(RecorderFormat, HeaderTellsEveryPortAndQuotesWhatNeedsIt) {
+  kolmrec::RecordingDescription recording;
+  recording.start = "2026-12-08T07:15:02.123Z";
+  recording.library_version = 0x10009;
+  recording.ports.push_back({1,
+                             115200,
+                             "00012345",
+                             "12",
+                             25,
+                             {0.1, 1, 2.5, 1},
+                             {"kg", "a,b",
+                              "\xC2\xB0"
+                              "C",
+                              ""}});
+  recording.ports.push_back({9, 230400, "", "", 1.0 / 86400, {1, 1, 1, 1}, {"g", "g", "g", "g"}});
+  EXPECT_EQ(kolmrec::header_text(recording), "# kolmrec " PEKOLM_RELEASE
+                                             "\n"
+                                             "# start: 2026-12-08T07:15:02.123Z\n"
+                                             "# library: 1.9\n"
+                                             "# values: display\n"
+                                             "# port 1 baud: 115200\n"
+                                             "# port 1 serial number: 00012345\n"
+                                             "# port 1 firmware version: 12\n"
+                                             "# port 1 data rate: 25 Hz\n"
+                                             "# port 1 display norms: 0.1,1,2.5,1\n"
+                                             "# port 1 units: kg,\"a,b\",\xC2\xB0"
+                                             "C,\n"
+                                             "# port 9 baud: 230400\n"
+                                             "# port 9 serial number: \n"
+                                             "# port 9 firmware version: \n"
+                                             "# port 9 data rate: 1.157407407e-05 Hz\n"
+                                             "# port 9 display norms: 1,1,1,1\n"
+                                             "# port 9 units: g,g,g,g\n"
+                                             "port,index,time_s,ch1,ch2,ch3,ch4\n");
+}
+
+TEST(RecorderFormat, RowsCarryIndexTimeAndScaledValues) {
+  const double values[] = {0.5, -0.25, 1e-9, 1.05, 0, 0.123456789, -1.05, 2};
+  std::string rows = "x\n";
+  kolmrec::append_rows(rows, 4, 41, 25, values, 2, {2, 1, 1000, 1});
+  EXPECT_EQ(rows,
+            "x\n"
+            "4,41,1.640000,1,-0.25,1e-06,1.05\n"
+            "4,42,1.680000,0,0.12345679,-1050,2\n");
+}
+
+TEST(RecorderFormat, AmplifierTextsBecomeUtf8) {
+  EXPECT_EQ(kolmrec::utf8_from_cp1252("\xB5m/m"), "\xC2\xB5m/m");
+  EXPECT_EQ(kolmrec::utf8_from_cp1252("\xB0"
+                                      "F"),
+            "\xC2\xB0"
+            "F");
+  EXPECT_EQ(kolmrec::utf8_from_cp1252("\x80\x81"), "\xE2\x82\xAC\xEF\xBF\xBD");
+  EXPECT_EQ(kolmrec::csv_field("say \"hi\""), "\"say \"\"hi\"\"\"");
+}
+
+TEST(RecordingFile, FailuresAreReportedWithTheirCause) {
+  kolmrec::RecordingFile missing_folder;
+  EXPECT_FALSE(missing_folder.open("/nonexistent/folder/run.csv"));
+  EXPECT_EQ(missing_folder.error(), "cannot create /nonexistent/folder/run.csv: No such file or directory");
+
+  kolmrec::RecordingFile full;
+  ASSERT_TRUE(full.open("/dev/full"));
+  EXPECT_FALSE(full.write("port,index\n"));
+  EXPECT_EQ(full.error(), "cannot write to /dev/full: No space left on device");
+  EXPECT_FALSE(full.write("more\n"));  // takes nothing after a failure
+  EXPECT_FALSE(full.close());
+}
+
+}  // namespace

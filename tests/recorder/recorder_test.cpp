@@ -1,0 +1,174 @@
+// kolmrec run as a program against simulated amplifiers: what lands in the file, on standard error and in
+// the exit status.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "pekolm.h"
+#include "program_run.h"
+#include "simulated_amplifier.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testing_support::eventually;
+using testing_support::file_text;
+using testing_support::ProgramRun;
+using testing_support::SimulatedAmplifier;
+
+constexpr const char* kolmrec = KOLMREC_PATH;
+
+double normalised(std::uint16_t raw) { return (raw - 32768.0) * 1.05 / 32767.5; }
+
+struct Row {
+  int port = 0;
+  std::uint64_t index = 0;
+  double time = 0;
+  double values[4] = {};
+};
+
+// The file's header lines (without "# ") and its rows, checking that every row is whole.
+struct Recording {
+  std::vector<std::string> header;
+  std::vector<Row> rows;
+  bool has(const std::string& line) const { return std::find(header.begin(), header.end(), line) != header.end(); }
+  std::vector<Row> of(int port) const {
+    std::vector<Row> selected;
+    for (const Row& row : rows) {
+      if (row.port == port) selected.push_back(row);
+    }
+    return selected;
+  }
+};
+
+Recording parse(const std::string& text) {
+  Recording recording;
+  EXPECT_TRUE(text.empty() || text.back() == '\n') << "the file ends in a row cut short";
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line) && line.rfind("# ", 0) == 0) recording.header.push_back(line.substr(2));
+  EXPECT_EQ(line, "port,index,time_s,ch1,ch2,ch3,ch4");
+  while (std::getline(lines, line)) {
+    Row row;
+    char rest = 0;
+    EXPECT_EQ(std::sscanf(line.c_str(), "%d,%lu,%lf,%lf,%lf,%lf,%lf%c", &row.port, &row.index, &row.time,
+                          &row.values[0], &row.values[1], &row.values[2], &row.values[3], &rest),
+              7)
+        << line;
+    recording.rows.push_back(row);
+  }
+  return recording;
+}
+
+// Whole rows of samples written so far.
+std::size_t rows_in(const std::string& path) {
+  std::istringstream lines(file_text(path));
+  std::size_t rows = 0;
+  for (std::string line; std::getline(lines, line) && !lines.eof();) {
+    if (line.rfind('#', 0) != 0 && line.rfind("port,", 0) != 0) ++rows;
+  }
+  return rows;
+}
+
+class Recorder : public ::testing::Test {
+ protected:
+  // Two amplifiers: port 1 transmits 25 values a second from the start, port 2 waits to be started.
+  static void SetUpTestSuite() {
+    first_ = std::make_unique<SimulatedAmplifier>(1);
+    second_ = std::make_unique<SimulatedAmplifier>(2, kolmsim::Options{.transmitting = false, .tx_mode = 0});
+  }
+  static void TearDownTestSuite() {
+    first_.reset();
+    second_.reset();
+  }
+  void SetUp() override {
+    for (auto* amplifier : {first_.get(), second_.get()}) amplifier->sim().clear_signals();
+  }
+
+  static std::unique_ptr<SimulatedAmplifier> first_, second_;
+};
+std::unique_ptr<SimulatedAmplifier> Recorder::first_, Recorder::second_;
+
+TEST_F(Recorder, RecordsTheAskedTimeOfEveryPortWithItsHeader) {
+  const std::uint16_t raws[4] = {40000, 30000, 32768, 65535};
+  for (int channel = 1; channel <= 4; ++channel) first_->sim().set_channel_raw(channel, raws[channel - 1]);
+  first_->sim().update_state([](kolmsim::AmplifierState& state) {
+    const auto bits = std::bit_cast<std::uint32_t>(2.5f);
+    for (int byte = 0; byte < 4; ++byte) state.norms[0][byte] = static_cast<std::uint8_t>(bits >> (24 - 8 * byte));
+    state.units[1] = 19;  // °C
+  });
+
+  ProgramRun run(kolmrec, {"--port", "1", "--port", "2", "--baud", "230400", "--seconds", "1.2", "-o", "run.csv"});
+  const auto result = run.finish();
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.err.find("kolmrec: 60 samples from 2 ports in "), std::string::npos) << result.err;
+  const Recording recording = parse(file_text(run.folder() + "/run.csv"));
+  for (const char* line : {"values: display", "library: 1.9", "port 1 baud: 115200", "port 2 baud: 230400",
+                           "port 1 serial number: 00012345", "port 1 firmware version: 12", "port 1 data rate: 25 Hz",
+                           "port 1 display norms: 2.5,1,1,1",
+                           "port 1 units: kg,\xC2\xB0"
+                           "C,kg,kg"}) {
+    EXPECT_TRUE(recording.has(line)) << line;
+  }
+  for (int port : {1, 2}) {
+    const std::vector<Row> rows = recording.of(port);
+    ASSERT_EQ(rows.size(), 30u) << "port " << port;  // 1.2 s at 25 Hz
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+      EXPECT_EQ(rows[k].index, k);
+      EXPECT_NEAR(rows[k].time, k / 25.0, 1e-6);
+    }
+  }
+  const Row& row = recording.of(1).back();
+  for (int c = 0; c < 4; ++c) EXPECT_NEAR(row.values[c], normalised(raws[c]) * (c == 0 ? 2.5 : 1), 1e-7) << c;
+  // The transmission kolmrec started for port 2 it stops again.
+  EXPECT_TRUE(eventually([] { return !second_->sim().state().transmitting; }));
+  first_->sim().update_state([](kolmsim::AmplifierState& state) { state = kolmsim::AmplifierState(); });
+}
+
+TEST_F(Recorder, InterruptEndsARecordingWithWholeRowsAndDamagedFramesCountAsLosses) {
+  ProgramRun run(kolmrec, {"--port", "1", "--normalised", "-o", "run.csv"});
+  const std::string path = run.folder() + "/run.csv";
+  ASSERT_TRUE(eventually([&] { return rows_in(path) >= 16; }));
+  first_->sim().break_terminators(2);
+  ASSERT_TRUE(eventually([&] { return rows_in(path) >= 24; }));
+  run.signal(SIGINT);
+  const auto result = run.finish();
+  EXPECT_EQ(result.status, 3) << result.err;
+  EXPECT_NE(result.err.find("kolmrec: port 1: damaged frames were dropped"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("POSSIBLE LOSSES"), std::string::npos) << result.err;
+  const Recording recording = parse(file_text(path));
+  EXPECT_TRUE(recording.has("values: normalised"));
+  EXPECT_GE(recording.rows.size(), 16u);
+  for (std::size_t k = 0; k < recording.rows.size(); ++k) EXPECT_EQ(recording.rows[k].index, k);
+}
+
+TEST_F(Recorder, FailuresEndWithAClearMessageAndNoFile) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"--port", "1", "--port", "9", "-o", "run.csv"}, "kolmrec: port 9: cannot open: No such file or directory (2)"},
+      {{"--port", "1", "-o", "/nonexistent/run.csv"}, "kolmrec: cannot create /nonexistent/run.csv: No such file"},
+      {{"--port", "1", "--samples", "5", "-o", "/dev/full"}, "kolmrec: cannot write to /dev/full: No space left"},
+  };
+  for (const Case& c : cases) {
+    ProgramRun run(kolmrec, c.args);
+    const auto result = run.finish();
+    EXPECT_EQ(result.status, 1) << c.message;
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+    EXPECT_FALSE(std::filesystem::exists(run.folder() + "/run.csv")) << c.message;
+  }
+  // Port 1 was released each time.
+  EXPECT_EQ(first_->activate(), 0);
+  Kolmrelease(1);
+}
+
+}  // namespace
