@@ -134,7 +134,7 @@ void drain(const StreamedPorts& ports) {
   }
 }
 
-void answer_activation(const StreamedPorts& ports, const std::atomic<bool>& answering) {
+void answer_queries(const StreamedPorts& ports, const std::atomic<bool>& answering) {
   std::vector<pollfd> fds;
   for (const auto& port : ports) fds.push_back({port->pty.master(), POLLIN, 0});
   while (answering.load()) {
@@ -143,8 +143,11 @@ void answer_activation(const StreamedPorts& ports, const std::atomic<bool>& answ
       if (!(fd.revents & POLLIN)) continue;
       std::uint8_t commands[64];
       const ssize_t n = ::read(fd.fd, commands, sizeof commands);
+      // A command comes in one write, so its channel byte comes in the same read.
       for (ssize_t i = 0; i < n; ++i) {
-        const Bytes answer = activation_answer(commands[i]);
+        const std::uint8_t channel = i + 1 < n ? commands[i + 1] : 0;
+        const Bytes answer = query_answer(commands[i], channel);
+        if (takes_channel(commands[i])) ++i;
         if (!answer.empty() && ::write(fd.fd, answer.data(), answer.size()) < 0) std::perror("answer");
       }
     }

@@ -37,7 +37,8 @@ struct Pacing {
 Pacing stream(const StreamedPorts& ports, double seconds);
 // Returns once the readers have accounted for every frame written, or nothing moved for a second.
 void drain(const StreamedPorts& ports);
-// Answers the queries of activation on every port until `answering` turns false.
-void answer_activation(const StreamedPorts& ports, const std::atomic<bool>& answering);
+// Answers the queries of activation and of a recorder (query_answer) on every port until `answering` turns
+// false.
+void answer_queries(const StreamedPorts& ports, const std::atomic<bool>& answering);
 
 }  // namespace bench

@@ -98,18 +98,30 @@ int open_raw(const std::string& path, bool nonblocking) {
   return fd;
 }
 
-Bytes activation_answer(std::uint8_t command) {
+Bytes query_answer(std::uint8_t command, std::uint8_t channel) {
   switch (command) {
-    case 0x27:
+    case 0x27:  // operating mode
       return answer_frame({1});
-    case 0x29:
+    case 0x29:  // transmission mode: continuous
       return answer_frame({0x02});
-    case 0x2B:
+    case 0x2B:  // firmware version
       return answer_frame({12});
+    case 0x1F:  // serial number
+      return answer_frame({'0', '0', '0', '0', '0', '0', '0', '1'});
+    case 0x16:  // data rate: 1875 Hz, the table's rate nearest to what the harness sends
+      return answer_frame({0xAD});
+    case 0xBB:  // display norm 1.0f
+      return answer_frame({channel, 0x3F, 0x80, 0x00, 0x00});
+    case 0xB5:  // unit kg
+      return answer_frame({channel, 1});
+    case 0xBD:  // free unit text, empty
+      return answer_frame({' ', ' ', ' ', ' ', ' '});
     default:
       return {};
   }
 }
+
+bool takes_channel(std::uint8_t command) { return command == 0xBB || command == 0xB5; }
 
 std::array<std::uint16_t, 4> counter_values(std::uint32_t counter, int port) {
   const auto high = static_cast<std::uint16_t>(counter >> 16);

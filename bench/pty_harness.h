@@ -59,9 +59,11 @@ class Pty {
 // Opens a tty raw with VMIN 1 and VTIME 0, as a plain program would; -1 on failure.
 int open_raw(const std::string& path, bool nonblocking);
 
-// The answer to a query of activation (operating mode 1, transmitting, firmware 12), empty for any other
-// command byte.
-Bytes activation_answer(std::uint8_t command);
+// The answer to a query that activation or a recorder asks (operating mode 1, transmitting, firmware 12,
+// serial number, data rate, display norms, units), empty for any other command byte. `channel` is the byte
+// after the command, for the queries that take one (takes_channel).
+Bytes query_answer(std::uint8_t command, std::uint8_t channel);
+bool takes_channel(std::uint8_t command);
 
 inline constexpr std::size_t frame_length = 11;
 inline constexpr double frame_rate = 1989.0;  // the most that 230400 baud carries

@@ -67,7 +67,7 @@ class StreamPort final : public SerialPort {
     {
       std::lock_guard lock(feed_.mutex);
       for (std::size_t i = 0; i < count; ++i) {
-        const bench::Bytes answer = bench::activation_answer(source[i]);
+        const bench::Bytes answer = bench::query_answer(source[i], 0);
         feed_.answers.insert(feed_.answers.end(), answer.begin(), answer.end());
       }
     }

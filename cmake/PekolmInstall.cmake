@@ -10,9 +10,9 @@ install(TARGETS pekolm EXPORT pekolmTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev)
 install(FILES ${PROJECT_SOURCE_DIR}/devicelib/include/pekolm.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
-install(TARGETS kolmconsole kolmsim kolmdemo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+install(TARGETS kolmconsole kolmsim kolmdemo kolmrec RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 
-install(FILES ${PROJECT_SOURCE_DIR}/man/kolmconsole.1 ${PROJECT_SOURCE_DIR}/man/kolmsim.1
+install(FILES ${PROJECT_SOURCE_DIR}/man/kolmconsole.1 ${PROJECT_SOURCE_DIR}/man/kolmsim.1 ${PROJECT_SOURCE_DIR}/man/kolmrec.1
               ${PROJECT_SOURCE_DIR}/man/kolmdemo.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
 install(FILES ${PROJECT_SOURCE_DIR}/man/pekolm.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT dev)

@@ -44,4 +44,4 @@ cpack_add_component(dev DISPLAY_NAME "pekolm development files" DEPENDS runtime
 the pekolm library.")
 cpack_add_component(tools DISPLAY_NAME "pekolm programs" DEPENDS runtime
   DESCRIPTION "kolmconsole, an interactive console for one amplifier, kolmsim, a simulated amplifier on a \
-pseudo-terminal, and kolmdemo, a short check of an amplifier.")
+pseudo-terminal, kolmrec, a recorder of measured values into CSV, and kolmdemo, a short check of an amplifier.")

@@ -33,7 +33,7 @@ readelf -d "$libdir/libpekolm.so.1" | grep 'Library soname: \[libpekolm\.so\.1\]
   fail "SONAME is not libpekolm.so.1"
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 version=$(pkg-config --modversion pekolm)
-for program in kolmconsole kolmsim kolmdemo; do
+for program in kolmconsole kolmsim kolmdemo kolmrec; do
   [ "$(LD_LIBRARY_PATH=$libdir "$prefix/bin/$program" --version)" = "$program $version" ] ||
     fail "$program --version does not say $program $version"
   LD_LIBRARY_PATH=$libdir "$prefix/bin/$program" --help | grep "^Usage: $program" >/dev/null || fail "$program --help"
@@ -78,10 +78,12 @@ tree_libdir=$tree/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 readelf -d "$tree_libdir/libpekolm.so.1" | grep 'Library soname: \[libpekolm\.so\.1\]' >/dev/null ||
   fail "the packaged SONAME is not libpekolm.so.1"
 LD_LIBRARY_PATH=$tree_libdir "$tree/usr/bin/kolmsim" --quiet --com 5 -- "$tree/usr/bin/kolmdemo" 5
+LD_LIBRARY_PATH=$tree_libdir "$tree/usr/bin/kolmsim" --quiet --com 5 -- "$tree/usr/bin/kolmrec" --port 5 --samples 5 --quiet |
+  grep "^5,4," >/dev/null || fail "the packaged kolmrec recorded no five samples"
 
 step "manual pages: man -l, warnings are errors"
 pages=$(find "$tree/usr/share/man" -type f | sort)
-[ "$(echo "$pages" | wc -l)" -eq 4 ] || fail "expected 4 manual pages, found: $pages"
+[ "$(echo "$pages" | wc -l)" -eq 5 ] || fail "expected 5 manual pages, found: $pages"
 for page in $pages; do
   warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || fail "man -l $page failed: $warnings"
   [ -z "$warnings" ] || fail "man -l $page: $warnings"
