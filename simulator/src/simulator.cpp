@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <stdexcept>
 #include <system_error>
 
@@ -106,6 +107,16 @@ void Simulator::update_state(const std::function<void(AmplifierState&)>& change)
     change(impl_->amplifier.state());
   }
   impl_->wakeup.notify();  // transmission or rate may have changed
+}
+
+void Simulator::set_channel_signal(int channel, const ChannelSignal& signal) {
+  const int ch = channel_index(channel);
+  // A negative noise level has no distribution, and a frequency that is not finite no sine.
+  if (signal.noise < 0 || !std::isfinite(signal.frequency) || signal.frequency < 0) {
+    throw std::invalid_argument("kolmsim: a signal needs noise >= 0 and a finite frequency >= 0");
+  }
+  std::lock_guard lock(impl_->mu);
+  impl_->signal.set_signal(ch, signal);
 }
 
 void Simulator::set_channel_raw(int channel, std::uint16_t raw) {

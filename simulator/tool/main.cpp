@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -54,12 +55,28 @@ int run(const kolmsim::tool::ToolOptions& options) {
   setenv("PEKOLM_PORT_DIR", dir.path().c_str(), 1);  // NOLINT(concurrency-mt-unsafe): no other thread runs yet
 
   kolmsim::Simulator simulator(options.simulator);
+  // Before the link: no host sees the default signal first.
+  for (int channel = 1; channel <= 4; ++channel) simulator.set_channel_signal(channel, options.signals[channel - 1]);
   simulator.link_port(dir.path(), options.com);
   if (!options.quiet) {
     std::fprintf(stderr, "kolmsim: amplifier on %s as port %d (%s/com%d); PEKOLM_PORT_DIR=%s\n",
                  simulator.slave_path().c_str(), options.com, dir.path().c_str(), options.com, dir.path().c_str());
+    if (options.loads != std::array<int, 4>{}) {
+      std::fprintf(stderr, "kolmsim: 'kill -USR1 %d' puts the load on, 'kill -USR2 %d' takes it off\n",
+                   static_cast<int>(getpid()), static_cast<int>(getpid()));
+    }
   }
-  return options.command.empty() ? kolmsim::tool::wait_for_stop_signal() : kolmsim::tool::run_command(options.command);
+  kolmsim::tool::LoadSwitch load(
+      [&](bool on) {
+        for (int channel = 1; channel <= 4; ++channel) {
+          simulator.set_channel_load(channel, on ? options.loads[channel - 1] : 0);
+        }
+        // The line also tells a script that watches it that values measured from now on carry the change.
+        if (!options.quiet) std::fprintf(stderr, "kolmsim: load %s\n", on ? "on" : "off");
+      },
+      options.load_at, kolmsim::Clock::now());
+  return options.command.empty() ? kolmsim::tool::wait_for_stop_signal(load)
+                                 : kolmsim::tool::run_command(options.command, load);
 }
 
 }  // namespace

@@ -5,10 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
 
 namespace kolmsim::tool {
 namespace {
@@ -20,7 +23,39 @@ sigset_t tool_signals() {
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGHUP);
   sigaddset(&set, SIGCHLD);
+  sigaddset(&set, SIGUSR1);
+  sigaddset(&set, SIGUSR2);
   return set;
+}
+
+timespec to_timespec(Clock::duration d) {
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::max(d, Clock::duration::zero()));
+  return timespec{static_cast<time_t>(ns.count() / 1'000'000'000), static_cast<long>(ns.count() % 1'000'000'000)};
+}
+
+// Waits for a signal of the tool other than the two of the load, at most until `limit` (none: for ever);
+// the load is switched meanwhile. Returns the signal, or 0 once the limit has passed.
+int next_signal(LoadSwitch& load, std::optional<Clock::time_point> limit) {
+  const sigset_t set = tool_signals();
+  for (;;) {
+    const Clock::time_point now = Clock::now();
+    if (limit && now >= *limit) return 0;
+    std::optional<Clock::time_point> until = load.follow_schedule(now);
+    if (limit && (!until || *limit < *until)) until = limit;
+    int sig;
+    if (until) {
+      const timespec timeout = to_timespec(*until - now);
+      sig = sigtimedwait(&set, nullptr, &timeout);
+    } else {
+      sig = sigwaitinfo(&set, nullptr);
+    }
+    if (sig == SIGUSR1 || sig == SIGUSR2) {
+      load.set(sig == SIGUSR1);
+    } else if (sig > 0) {
+      return sig;
+    }
+    // Otherwise a time-out or an interruption: the loop looks at the clock again.
+  }
 }
 
 // Only async-signal-safe calls between fork() and exec: the parent has other threads.
@@ -53,15 +88,14 @@ void block_tool_signals() {
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-int wait_for_stop_signal() {
-  const sigset_t set = tool_signals();
+int wait_for_stop_signal(LoadSwitch& load) {
   for (;;) {
-    const int sig = sigwaitinfo(&set, nullptr);
+    const int sig = next_signal(load, std::nullopt);
     if (sig == SIGINT || sig == SIGTERM || sig == SIGHUP) return 0;
   }
 }
 
-int run_command(const std::vector<std::string>& command) {
+int run_command(const std::vector<std::string>& command, LoadSwitch& load) {
   std::vector<char*> argv;
   argv.reserve(command.size() + 1);
   for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -74,15 +108,14 @@ int run_command(const std::vector<std::string>& command) {
   }
   if (child == 0) exec_child(argv.data());
 
-  const sigset_t set = tool_signals();
   // A short time-out as well as SIGCHLD: a child status is never missed, whatever became of the signal.
-  const timespec tick{0, 100'000'000};
+  constexpr auto tick = std::chrono::milliseconds(100);
   for (;;) {
     int status = 0;
     const pid_t done = waitpid(child, &status, WNOHANG);
     if (done == child) return exit_status(status);
     if (done < 0 && errno != EINTR) return 1;
-    const int sig = sigtimedwait(&set, nullptr, &tick);
+    const int sig = next_signal(load, Clock::now() + tick);
     if (sig == SIGTERM || sig == SIGHUP) kill(child, sig);
     // SIGINT: the terminal delivered it to the command as well; the simulator keeps serving.
   }

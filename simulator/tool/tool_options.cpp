@@ -2,6 +2,8 @@
 #include "tool_options.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
 
 namespace kolmsim::tool {
@@ -15,6 +17,113 @@ std::optional<long> number(const std::string& text, long low, long high) {
   const long value = std::strtol(text.c_str(), &end, 0);
   if (errno != 0 || *end != '\0' || value < low || value > high) return std::nullopt;
   return value;
+}
+
+// Whole-string decimal fraction within [low, high].
+std::optional<double> real(const std::string& text, double low, double high) {
+  if (text.empty()) return std::nullopt;
+  errno = 0;
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (errno != 0 || *end != '\0' || !std::isfinite(value) || value < low || value > high) return std::nullopt;
+  return value;
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (std::size_t at; (at = text.find(separator, start)) != std::string::npos; start = at + 1) {
+    parts.push_back(text.substr(start, at - start));
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+// "CH:VALUE[:VALUE...]", CH 1..4 or "all": the channels it names (0-based) and the values.
+struct PerChannel {
+  std::vector<int> channels;
+  std::vector<std::string> values;
+};
+
+std::optional<PerChannel> per_channel(const std::string& text, std::size_t value_count) {
+  std::vector<std::string> parts = split(text, ':');
+  if (parts.size() != value_count + 1) return std::nullopt;
+  PerChannel result;
+  if (parts[0] == "all") {
+    result.channels = {0, 1, 2, 3};
+  } else if (const auto channel = number(parts[0], 1, 4)) {
+    result.channels = {static_cast<int>(*channel) - 1};
+  } else {
+    return std::nullopt;
+  }
+  result.values.assign(parts.begin() + 1, parts.end());
+  return result;
+}
+
+// A per-channel option with one whole number of counts in [low, high], stored by `store`.
+template <typename Store>
+bool counts_option(const std::string& text, long low, long high, Store store) {
+  const auto arg = per_channel(text, 1);
+  const auto counts = arg ? number(arg->values[0], low, high) : std::nullopt;
+  if (!counts) return false;
+  for (const int ch : arg->channels) store(ch, static_cast<int>(*counts));
+  return true;
+}
+
+bool sine_option(ToolOptions& o, const std::string& text) {
+  const auto arg = per_channel(text, 2);
+  if (!arg) return false;
+  const auto amplitude = number(arg->values[0], 0, 32768);
+  const auto hz = real(arg->values[1], 0, 5000);  // beyond what the fastest data rate can show
+  if (!amplitude || !hz) return false;
+  for (const int ch : arg->channels) {
+    o.signals[ch].amplitude = static_cast<int>(*amplitude);
+    o.signals[ch].frequency = *hz;
+  }
+  return true;
+}
+
+bool load_at_option(ToolOptions& o, const std::string& text) {
+  o.load_at.clear();  // a later --load-at replaces the schedule rather than merging into it
+  double previous = -1;
+  for (const std::string& part : split(text, ',')) {
+    const auto seconds = real(part, 0, 1e6);
+    if (!seconds || *seconds <= previous) return false;
+    previous = *seconds;
+    o.load_at.push_back(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*seconds)));
+  }
+  return true;
+}
+
+// The options that shape the channels' signals: name, the form of the value (for the error), parser.
+struct SignalOption {
+  const char* name;
+  const char* form;
+  bool (*parse)(ToolOptions&, const std::string&);
+};
+
+const SignalOption kSignalOptions[] = {
+    {"--offset", "CH:COUNTS, CH 1..4 or all, COUNTS -32768..32767",
+     [](ToolOptions& o, const std::string& t) {
+       return counts_option(t, -32768, 32767, [&](int ch, int v) { o.signals[ch].offset = v; });
+     }},
+    {"--sine", "CH:AMPLITUDE:HZ, CH 1..4 or all, AMPLITUDE 0..32768, HZ 0..5000", sine_option},
+    {"--noise", "CH:COUNTS, CH 1..4 or all, COUNTS 0..32768",
+     [](ToolOptions& o, const std::string& t) {
+       return counts_option(t, 0, 32768, [&](int ch, int v) { o.signals[ch].noise = v; });
+     }},
+    {"--load", "CH:COUNTS, CH 1..4 or all, COUNTS -65535..65535",
+     [](ToolOptions& o, const std::string& t) {
+       return counts_option(t, -65535, 65535, [&](int ch, int v) { o.loads[ch] = v; });
+     }},
+    {"--load-at", "SECONDS[,SECONDS...], increasing, each 0..1000000", load_at_option},
+};
+
+const SignalOption* signal_option(const std::string& name) {
+  for (const SignalOption& option : kSignalOptions) {
+    if (name == option.name) return &option;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -36,9 +145,26 @@ std::string usage() {
          "  --rate-code 0xNN    initial data rate code (0x93..0xAF, default 0xA8 = 25 Hz)\n"
          "  --not-transmitting  start with the measured-value stream off\n"
          "  --mode M            initial operating mode (0..255, default 1)\n"
-         "  --quiet             do not print where the amplifier is\n"
+         "  --quiet             do not print where the amplifier is, nor load changes\n"
          "  --help              show this text and exit\n"
          "  --version           show the version and exit\n"
+         "\n"
+         "What the channels measure, in raw counts (32768 is zero, 31207 counts are 1.0\n"
+         "normalised). CH is a channel 1..4 or 'all'; a later option overrides an earlier\n"
+         "one. By default each channel plays a sine of 300 counts at 0.2 Hz with noise of\n"
+         "up to 6 counts.\n"
+         "  --offset CH:COUNTS  constant level relative to zero (-32768..32767, default 0)\n"
+         "  --sine CH:AMPLITUDE:HZ\n"
+         "                      sine of that peak (0..32768; 0: none) and frequency in Hz\n"
+         "                      (0..5000)\n"
+         "  --noise CH:COUNTS   uniform noise of up to COUNTS either way (0..32768)\n"
+         "  --load CH:COUNTS    load step (-65535..65535), added while the load is on:\n"
+         "                      SIGUSR1 to the kolmsim process puts it on, SIGUSR2 takes\n"
+         "                      it off (with COMMAND kolmsim stays its parent and tells\n"
+         "                      its pid)\n"
+         "  --load-at SECONDS[,SECONDS...]\n"
+         "                      also switch the load at these increasing times after the\n"
+         "                      start: on at the 1st, off at the 2nd, on at the 3rd, ...\n"
          "\n"
          "See kolmsim(1).\n";
 }
@@ -98,11 +224,20 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
       if (name == "--firmware") o.simulator.firmware_version = static_cast<std::uint8_t>(*n);
       if (name == "--rate-code") o.simulator.rate_code = static_cast<std::uint8_t>(*n);
       if (name == "--mode") o.simulator.mode = static_cast<std::uint8_t>(*n);
+    } else if (const SignalOption* option = signal_option(name)) {
+      const auto text = value();
+      if (!text) return fail("option '" + name + "' needs a value");
+      if (!option->parse(o, *text)) {
+        return fail("bad value '" + *text + "' for option '" + name + "' (" + option->form + ")");
+      }
     } else if (args[i].rfind('-', 0) != 0) {
       return fail("unexpected argument '" + args[i] + "' (a command goes after '--')");
     } else {
       return fail("unknown option '" + args[i] + "'");
     }
+  }
+  if (!o.load_at.empty() && o.loads == std::array<int, 4>{}) {
+    return fail("option '--load-at' has no load step to switch (see '--load')");
   }
   return ParseResult{o, {}};
 }

@@ -1,6 +1,7 @@
 // Command line of the kolmsim tool.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,9 @@ struct ToolOptions {
   int com = 1;           // port number N of DIR/com<N>
   std::string port_dir;  // empty: a fresh temporary directory
   Options simulator;
+  std::array<ChannelSignal, 4> signals{};  // what channels 1..4 play
+  std::array<int, 4> loads{};              // load step per channel, counts
+  std::vector<Clock::duration> load_at;    // after the start: the load goes on at the 1st, off at the 2nd, ...
   bool quiet = false;
   bool help = false;
   bool version = false;

@@ -1,7 +1,9 @@
 // Calibration with the 50 g test load: the new norm from a known load, and every way it can end without
-// one.
+// one; and the calibration as people try it, on the kolmsim tool with a load step.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <cstdlib>
 #include <thread>
 
 #include "console_session.h"
@@ -74,6 +76,54 @@ TEST_F(Calibration, GivesUpWhenNoValueCameForTenSeconds) {
   console.send("y");
   ASSERT_NO_FATAL_FAILURE(ends_with("yKolmstartTX: 0\n"));
   ASSERT_TRUE(console.expect("W1: ")) << console.tail();
+}
+
+// kolmsim runs the console, with a steady signal and a load step that SIGUSR1 puts on once the console asks
+// for the test load; kolmsim says so before the first value that carries it.
+TEST(CalibrationOnKolmsim, TheLoadStepOfTheToolReadsFiftyWithTheOfferedNorm) {
+  constexpr int load = 3121;
+  ConsoleSession console(testing_support::port_dir(),
+                         {KOLMSIM_TOOL_PATH, "--com", "7", "--sine", "all:0:0", "--noise", "all:2", "--load",
+                          "1:" + std::to_string(load), "--", KOLMCONSOLE_PATH});
+  ASSERT_TRUE(console.answer("ComNr. eingeben: \n", "7\n")) << console.tail();
+  ASSERT_TRUE(console.answer("Baudrate eingeben: \n", "115200\n")) << console.tail();
+  ASSERT_TRUE(console.expect("FW-Version: ")) << console.tail();
+  ASSERT_NO_FATAL_FAILURE(finish_with_pause(console));
+  ASSERT_TRUE(console.expect("W1: ")) << console.tail();
+
+  console.send("k");
+  ASSERT_TRUE(console.answer("kEntlasten, dann Kanal (1..4) eingeben:\n", "1\n")) << console.tail();
+  ASSERT_TRUE(console.expect("Prueflast von 50 g auflegen, Taste druecken...\n")) << console.tail();
+  ::kill(console.pid(), SIGUSR1);
+  ASSERT_TRUE(console.answer("kolmsim: load on\n", "x\n")) << console.tail();
+  ASSERT_TRUE(console.answer(". Diesen Wert setzen? (j / n): \n", "j\n")) << console.tail();
+  const std::string out = console.output();
+  const double norm = std::strtod(out.c_str() + out.rfind("Neue Normierung: ") + 17, nullptr);
+  // Noise of 2 counts either way moves each mean by 2 counts at most.
+  const double expected = 50 / (load * 1.05 / 32767.5);
+  EXPECT_NEAR(norm, expected, expected * 4 / load) << console.tail();
+  ASSERT_NO_FATAL_FAILURE(finish_with_pause(console));
+
+  // The display shows the load as about 50 until SIGUSR2 takes it off.
+  const auto shows_channel_1 = [&](double low, double high) {
+    return testing_support::eventually([&] {
+      const std::string rest = console.unmatched();
+      const std::size_t line = rest.rfind("W1: ");
+      if (line == std::string::npos) return false;
+      const double value = std::strtod(rest.c_str() + line + 4, nullptr);
+      return value > low && value < high;
+    });
+  };
+  EXPECT_TRUE(shows_channel_1(49, 51)) << console.tail();
+  ::kill(console.pid(), SIGUSR2);
+  ASSERT_TRUE(console.expect("kolmsim: load off\n")) << console.tail();
+  EXPECT_TRUE(shows_channel_1(-1, 1)) << console.tail();
+
+  console.send("q");
+  ASSERT_NO_FATAL_FAILURE(finish_with_pause(console));
+  const std::optional<Ending> ending = console.wait_exit();
+  ASSERT_TRUE(ending && ending->exited) << console.tail();
+  EXPECT_EQ(ending->status, 0);
 }
 
 }  // namespace

@@ -41,13 +41,17 @@ std::vector<std::string> child_environment(const std::string& port_dir) {
 
 }  // namespace
 
-ConsoleSession::ConsoleSession(const std::string& port_dir) : work_dir_(make_work_dir()) {
+ConsoleSession::ConsoleSession(const std::string& port_dir, const std::vector<std::string>& program)
+    : work_dir_(make_work_dir()) {
   const std::vector<std::string> environment = child_environment(port_dir);
   std::vector<char*> envp;
   for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
   envp.push_back(nullptr);
-  char program[] = KOLMCONSOLE_PATH;
-  char* argv[] = {program, nullptr};
+  const std::vector<std::string> command = program.empty() ? std::vector<std::string>{KOLMCONSOLE_PATH} : program;
+  std::vector<char*> argv;
+  argv.reserve(command.size() + 1);
+  for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
   struct winsize size {};
   size.ws_row = 50;
   size.ws_col = 200;
@@ -55,7 +59,7 @@ ConsoleSession::ConsoleSession(const std::string& port_dir) : work_dir_(make_wor
   pid_ = ::forkpty(&master_, nullptr, nullptr, &size);
   if (pid_ == 0) {
     if (::chdir(work_dir_.c_str()) != 0) ::_exit(126);
-    ::execve(program, argv, envp.data());
+    ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }
   if (pid_ < 0) {

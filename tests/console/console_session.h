@@ -29,8 +29,9 @@ struct Ending {
 
 class ConsoleSession {
  public:
-  // Starts kolmconsole in a fresh working directory; it finds its amplifier in port_dir.
-  explicit ConsoleSession(const std::string& port_dir);
+  // Starts kolmconsole in a fresh working directory; it finds its amplifier in port_dir. A `program` (path
+  // first, then its arguments) runs instead, for one that starts the console itself, such as kolmsim.
+  explicit ConsoleSession(const std::string& port_dir, const std::vector<std::string>& program = {});
   ~ConsoleSession();  // kills a console that is still running
   ConsoleSession(const ConsoleSession&) = delete;
   ConsoleSession& operator=(const ConsoleSession&) = delete;

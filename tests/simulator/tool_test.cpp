@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "load_switch.h"
 #include "tool_options.h"
 
 extern char** environ;
@@ -160,8 +161,9 @@ TEST(KolmsimTool, HelpDocumentsEveryOption) {
   ToolRunner tool;
   const ToolResult r = tool.run({"--help"});
   EXPECT_EQ(r.status, 0);
-  for (const char* option : {"--com", "--port-dir", "--firmware", "--rate-code", "--not-transmitting", "--mode",
-                             "--quiet", "--help", "PEKOLM_PORT_DIR"}) {
+  for (const char* option :
+       {"--com", "--port-dir", "--firmware", "--rate-code", "--not-transmitting", "--mode", "--quiet", "--help",
+        "PEKOLM_PORT_DIR", "--offset", "--sine", "--noise", "--load", "--load-at", "SIGUSR1", "SIGUSR2"}) {
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
   }
 }
@@ -178,6 +180,67 @@ TEST(ToolOptions, SetTheSimulatorsStartingState) {
   EXPECT_EQ(o.simulator.tx_mode & 0x02, 0);
   EXPECT_EQ(o.com, 1);  // options after "--" belong to the command
   EXPECT_EQ(o.command, (std::vector<std::string>{"prog", "--com", "3"}));
+}
+
+TEST(ToolOptions, SignalOptionsSetTheirChannelsInOrder) {
+  const auto parsed = kolmsim::tool::parse_arguments({"--offset", "all:-100", "--sine=all:0:0", "--noise", "all:2",
+                                                      "--noise", "3:0", "--sine", "2:1000:2.5", "--offset", "4:0x10",
+                                                      "--load", "1:3121", "--load=4:-50", "--load-at", "1,2.5,10"});
+  ASSERT_TRUE(parsed.options) << parsed.error;
+  const auto& o = *parsed.options;
+  for (int ch = 0; ch < 4; ++ch) {
+    const kolmsim::ChannelSignal& s = o.signals[ch];
+    EXPECT_EQ(s.offset, ch == 3 ? 16 : -100) << ch;
+    EXPECT_EQ(s.amplitude, ch == 1 ? 1000 : 0) << ch;
+    EXPECT_EQ(s.frequency, ch == 1 ? 2.5 : 0.0) << ch;
+    EXPECT_EQ(s.noise, ch == 2 ? 0 : 2) << ch;
+  }
+  EXPECT_EQ(o.loads, (std::array<int, 4>{3121, 0, 0, -50}));
+  EXPECT_EQ(o.load_at, (std::vector<kolmsim::Clock::duration>{1s, 2500ms, 10s}));
+
+  // Without these options every channel plays the default signal, and there is no load.
+  const auto plain = kolmsim::tool::parse_arguments({});
+  ASSERT_TRUE(plain.options);
+  for (const kolmsim::ChannelSignal& s : plain.options->signals) {
+    EXPECT_EQ(s.amplitude, kolmsim::ChannelSignal{}.amplitude);
+    EXPECT_EQ(s.noise, kolmsim::ChannelSignal{}.noise);
+  }
+  EXPECT_EQ(plain.options->loads, (std::array<int, 4>{}));
+}
+
+TEST(ToolOptions, BadSignalValuesAreRejectedWithTheOptionNamed) {
+  const std::pair<std::string, std::vector<std::string>> bad[] = {
+      {"--offset", {"0:5", "5:5", "ALL:5", "1", "1:5:5", "1:32768", "1:", "1:5x"}},
+      {"--sine", {"1:300", "1:-1:1", "1:32769:1", "1:300:-0.1", "1:300:nan", "1:300:inf", "1:300:1Hz"}},
+      {"--noise", {"all:-1", "all:32769", "all:1.5"}},
+      {"--load", {"1:65536", "1:-65536"}},
+      {"--load-at", {"", "2,1", "1,1", "-1", "1,,2", "1000001"}},
+  };
+  auto rejected = [](const std::vector<std::string>& args, const std::string& option) {
+    const auto parsed = kolmsim::tool::parse_arguments(args);
+    EXPECT_FALSE(parsed.options) << args.back();
+    EXPECT_NE(parsed.error.find("'" + option + "'"), std::string::npos) << parsed.error;
+    EXPECT_EQ(parsed.error.find('\n'), std::string::npos) << parsed.error;
+  };
+  for (const auto& [option, values] : bad) {
+    for (const std::string& value : values) rejected({"--load", "1:5", option, value}, option);
+  }
+  rejected({"--noise"}, "--noise");
+  rejected({"--load-at", "1"}, "--load-at");  // nothing to switch
+  rejected({"--load", "all:0", "--load-at", "1"}, "--load-at");
+}
+
+TEST(LoadSwitch, ScheduleSwitchesOnAndOffInTurnWhateverCameBetween) {
+  const kolmsim::Clock::time_point start{};
+  std::vector<bool> applied;
+  kolmsim::tool::LoadSwitch load([&](bool on) { applied.push_back(on); }, {1s, 2s, 3s}, start);
+  EXPECT_EQ(load.follow_schedule(start + 999ms), start + 1s);
+  EXPECT_TRUE(applied.empty());
+  // A signal in between does not shift the schedule's turns; two times that have come switch in order.
+  load.set(true);
+  EXPECT_EQ(load.follow_schedule(start + 2s), start + 3s);
+  EXPECT_EQ(load.follow_schedule(start + 10s), std::nullopt);
+  EXPECT_EQ(applied, (std::vector<bool>{true, true, false, true}));
 }
 
 }  // namespace

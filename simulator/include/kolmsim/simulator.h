@@ -15,12 +15,16 @@
 //   mode byte and starts or stops transmission by its bit 1. update_state() may set the two apart.
 // - Parameter sets (0x09 / 0x0A) hold the measuring settings: rate, gains, scales, norms, offsets,
 //   thresholds, units, unit text and I/O line types. A set never saved holds the starting settings.
+// - Each channel plays a signal of its own (ChannelSignal: offset, sine, noise) plus a load step, summed in
+//   raw counts and clamped to 0..65535. The default is a slow sine with a little noise. The tool sets them
+//   from --offset, --sine, --noise and --load, and puts the load on and off by SIGUSR1 and SIGUSR2.
 // - Zeroing (0x0C) makes the channel's present level, load included, read 32768 from then on.
 // - Bytes that start no command are skipped; a started command waits for its bytes however long.
 // - Output that the host does not read is kept up to 1 MiB; beyond that the oldest whole frames go.
 //
 // Errors: the constructor throws std::system_error when no pty can be had; link_port throws
-// std::system_error; a channel outside 1..4 throws std::out_of_range.
+// std::system_error; a channel outside 1..4 throws std::out_of_range; a bad ChannelSignal throws
+// std::invalid_argument.
 #pragma once
 
 #include <chrono>
@@ -69,6 +73,16 @@ struct Options {
   std::uint8_t rate_code = 0xA8;  // initial data rate code
 };
 
+// What a channel plays unless a fixed raw value is set, in raw counts: 32768 is zero and 31207 counts
+// are 1.0 normalised, since normalised = (raw - 32768) * 1.05 / 32767.5. The defaults are the signal
+// every channel starts with; the sine's phase is a quarter turn apart from one channel to the next.
+struct ChannelSignal {
+  int offset = 0;          // counts relative to 32768
+  int amplitude = 300;     // peak of the sine, counts; 0 plays no sine
+  double frequency = 0.2;  // of the sine, Hz: slow enough to follow by eye on a text display
+  int noise = 6;           // uniform noise of up to this many counts either way; 0 plays none
+};
+
 // One command as the amplifier received it.
 struct CommandRecord {
   Bytes bytes;           // command byte first, with its parameter bytes
@@ -113,9 +127,13 @@ class Simulator {
   void update_state(const std::function<void(AmplifierState&)>& change);
 
   // ---- signal source ----
-  // By default each channel plays a slow sine around 32768 with a little noise, so that a display
-  // looks alive. A fixed raw value replaces that; a load is added to whatever the channel plays
-  // (clamped to 0..65535). clear_signals() returns to the default and forgets zeroing.
+  // By default each channel plays the default ChannelSignal, so that a display looks alive.
+  // set_channel_signal() gives a channel another one, set_channel_raw() a fixed value instead (played
+  // exactly); whichever came last holds. A load, in counts, is added to whatever the channel plays
+  // (clamped to 0..65535). clear_signals() returns to the default and forgets loads and zeroing.
+  // A signal with negative noise or a frequency that is negative or not finite throws
+  // std::invalid_argument.
+  void set_channel_signal(int channel, const ChannelSignal& signal);
   void set_channel_raw(int channel, std::uint16_t raw);
   void set_channel_load(int channel, int load);
   void clear_signals();
