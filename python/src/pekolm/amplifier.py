@@ -1,0 +1,395 @@
+"""One amplifier on one port: the library's functions as methods and properties that raise on failure."""
+
+from __future__ import annotations
+
+import ctypes
+from ctypes import POINTER, byref, c_double, c_int
+
+import numpy as np
+
+from ._library import Library, library
+from .errors import PekolmError
+
+__all__ = ["Amplifier", "DEFAULT_BUFFER_SIZE"]
+
+# Values kept per channel: about 50 s at 1875 Hz, 4000 s at 25 Hz; 1.6 MB.
+DEFAULT_BUFFER_SIZE = 100_000
+
+# KolmreadMultiple counts doubles in an int.
+_MAX_SETS = (2**31 - 1) // 4
+
+
+def _encode(text: str, what: str) -> bytes:
+    """Texts travel as single Windows-1252 bytes ("µ" 0xB5, "°" 0xB0); a NUL would cut them short unseen."""
+    if "\0" in text:
+        raise ValueError(f"{what} must not contain a NUL character: {text!r}")
+    return text.encode("cp1252")
+
+
+def _decode(raw: bytes) -> str:
+    # Five bytes have no Windows-1252 character; the amplifier's texts can still hold them, and a reading
+    # should not fail for it, so they become the Latin-1 (C1) characters of the same number.
+    try:
+        return raw.decode("cp1252")
+    except UnicodeDecodeError:
+        return "".join(bytes([b]).decode("cp1252", errors="ignore") or chr(b) for b in raw)
+
+
+class Amplifier:
+    """The amplifier on one serial port.
+
+    Use it as a context manager, which activates the port on entry and releases it on exit::
+
+        with pekolm.Amplifier(1, 115200) as amp:
+            print(amp.serial_number, amp.data_rate)
+            values = amp.read()          # numpy array (n, 4), normalised
+
+    or call open() and close(). Every method and property talks to the amplifier (nothing is cached) and
+    raises PekolmError when the library reports a failure. Channels are 1..4; where a method takes channel 0
+    it means all four, as the library does. Ranges are checked by the library (code bad_argument).
+
+    Naming: a property for a setting of the whole amplifier (data_rate, serial_number, tx_mode, ...),
+    get_x(index) and set_x(index, value) for one of several (get_gain(channel), set_threshold(n, on, off)),
+    and a plural property for all four channels at once (gains, display_norms, units).
+
+    Threads may share an Amplifier as the library allows (pekolm.h), but the library keeps one pending
+    error code per port: when two threads fail on one port at once, one may be told the other's code.
+    """
+
+    def __init__(self, port: int, baud: int = 115200, buffer_size: int = DEFAULT_BUFFER_SIZE, flags: int = 0):
+        """port 1..255; baud as the amplifier is set to (9600 .. 230400); buffer_size values kept per channel
+        (the newest overwrite the oldest); flags of KolmactivateExtended (0x4 handshake, 0x100 slow
+        start-up, 0x200 stop the transmission first). Nothing is opened yet."""
+        self.port = int(port)
+        self.baud = int(baud)
+        self.buffer_size = int(buffer_size)
+        self.flags = int(flags)
+        self.lib: Library = library()
+        self.is_open = False
+        # A query of the start-up that failed without failing the activation (firmware version, or the
+        # transmission mode without answer), as a PekolmError; None when all answered.
+        self.startup_error: PekolmError | None = None
+
+    def __repr__(self) -> str:
+        state = "open" if self.is_open else "closed"
+        return f"<pekolm.Amplifier port {self.port}, {self.baud} baud, {state}>"
+
+    # ---- calls ----
+
+    def _check(self, name: str, result, value_may_be_minus_one: bool = False):
+        if result != -1:
+            return result
+        code = self.lib.KolmgetLastError(self.port) & 0xFFFFFFFF
+        # Some readings are -1 by right (an identifier 0xFFFFFFFF, a norm of -1.0); only the code tells.
+        if code == 0 and value_may_be_minus_one:
+            return result
+        raise PekolmError(code, name, self.port)
+
+    def _call(self, name: str, *args, value_may_be_minus_one: bool = False):
+        return self._check(name, getattr(self.lib, name)(self.port, *args), value_may_be_minus_one)
+
+    # ---- port ----
+
+    def open(self) -> Amplifier:
+        """Opens the port and brings the amplifier into operating mode 1 (KolmactivateExtended); blocks
+        0.5 s at the least."""
+        self._call("KolmactivateExtended", self.baud, self.buffer_size, self.flags)
+        self.is_open = True
+        pending = self.lib.KolmgetLastError(self.port) & 0xFFFFFFFF
+        self.startup_error = PekolmError(pending, "KolmactivateExtended", self.port) if pending else None
+        return self
+
+    def close(self) -> None:
+        """Releases the port (Kolmrelease); nothing happens when it is not open."""
+        if self.is_open:
+            self.is_open = False
+            self._call("Kolmrelease")
+
+    def __enter__(self) -> Amplifier:
+        return self.open()
+
+    def __exit__(self, *exc_info) -> None:
+        self.close()
+
+    # ---- measured values ----
+
+    @property
+    def received(self) -> int:
+        """Complete sets of four values waiting to be read."""
+        return self._call("Kolmreceived", 0)
+
+    def received_in(self, channel: int) -> int:
+        """Values waiting in channel 1..4."""
+        return self._call("Kolmreceived", int(channel))
+
+    def _read_multiple(self, channel: int, count: int, out: np.ndarray) -> np.ndarray:
+        taken = c_int(0)
+        result = self.lib.KolmreadMultiple(self.port, channel, out.ctypes.data_as(POINTER(c_double)), out.size,
+                                           byref(taken))
+        values = out.reshape(-1)[: taken.value].reshape((-1,) + out.shape[1:])
+        if values.shape[0] < out.shape[0] // 2:
+            values = values.copy()  # not to keep a large buffer alive for a few values
+        try:
+            self._check("KolmreadMultiple", result)
+        except PekolmError as error:
+            # The values of a read that also reports a receive error are taken all the same.
+            error.values = values
+            raise
+        return values
+
+    def read(self, max_samples: int | None = None) -> np.ndarray:
+        """Takes the waiting sets of values, oldest first, at most max_samples (None: all that are waiting
+        now): a float64 array of shape (n, 4), column k channel k + 1, normalised values about -1.05..+1.05.
+        Display values are these times the channel's display norm (display_norms). When the library reports
+        a receive-thread error the PekolmError raised carries the values taken anyway as .values."""
+        count = self.received if max_samples is None else int(max_samples)
+        if count < 0:
+            raise ValueError(f"max_samples must not be negative: {max_samples}")
+        count = min(count, _MAX_SETS)
+        if count == 0:
+            return np.empty((0, 4))
+        return self._read_multiple(0, count, np.empty((count, 4)))
+
+    def read_channel(self, channel: int, max_samples: int | None = None) -> np.ndarray:
+        """Takes the waiting values of channel 1..4 alone, as read() does: a float64 array of shape (n,)."""
+        count = self.received_in(channel) if max_samples is None else int(max_samples)
+        if count < 0:
+            raise ValueError(f"max_samples must not be negative: {max_samples}")
+        count = min(count, 2**31 - 1)
+        if count == 0:
+            return np.empty(0)
+        return self._read_multiple(int(channel), count, np.empty(count))
+
+    def clear(self) -> None:
+        """Empties the value buffers (KolmclearDLLbuffer)."""
+        self._call("KolmclearDLLbuffer")
+
+    def request_value(self) -> None:
+        """Asks for one set of values; it arrives through the buffers like the streamed ones."""
+        self._call("KolmgetValue")
+
+    # ---- transmission ----
+
+    def start_transmission(self) -> None:
+        """Starts the continuous transmission of measured values."""
+        self._call("KolmstartTX")
+
+    def stop_transmission(self) -> None:
+        """Stops the continuous transmission of measured values."""
+        self._call("KolmstopTX")
+
+    @property
+    def tx_mode(self) -> int:
+        """The transmission-mode byte 0..255 (0x02: sending continuously; other bits the amplifier's)."""
+        return self._call("KolmgetTXmode")
+
+    @tx_mode.setter
+    def tx_mode(self, mode: int) -> None:
+        self._call("KolmsetTXmode", int(mode))
+
+    # ---- zero, parameter sets, mode, firmware ----
+
+    def zero(self, channel: int = 0) -> None:
+        """Zeroes channel 1..4, or all four with 0."""
+        self._call("KolmsetZero", int(channel))
+
+    def save_parameters(self, parameter_set: int) -> None:
+        """Stores the amplifier's current settings as parameter set 1..3."""
+        self._call("KolmsaveAll", int(parameter_set))
+
+    def load_parameters(self, parameter_set: int) -> None:
+        """Loads parameter set 1..3 (then waits 0.5 s for the amplifier to take it over)."""
+        self._call("KolmgetAll", int(parameter_set))
+
+    @property
+    def mode(self) -> int:
+        """The operating mode 0..255 the amplifier reports; set it with set_mode()."""
+        return self._call("KolmgetMode")
+
+    def set_mode(self, mode: int, access_code: str) -> None:
+        """Sets operating mode 0..2; access_code is the amplifier's, exactly 6 characters."""
+        self._call("KolmsetMode", int(mode), _encode(access_code, "the access code"))
+
+    @property
+    def firmware_version(self) -> int:
+        """The firmware version 0..255 the amplifier reports now."""
+        return self._call("KolmfirmwareVersion")
+
+    # ---- data rate, serial number ----
+
+    @property
+    def data_rate(self) -> float:
+        """The data rate in Hz. Setting takes 0.625..250 Hz (at most what the baud rate carries) and picks
+        the amplifier's rate at or above it."""
+        return self._call("KolmreadFreq")
+
+    @data_rate.setter
+    def data_rate(self, rate_hz: float) -> None:
+        self._call("KolmwriteFreq", float(rate_hz))
+
+    @property
+    def serial_number(self) -> str:
+        """The serial number, 8 characters."""
+        text = ctypes.create_string_buffer(9)
+        self._call("KolmreadSerialNo", text)
+        return _decode(text.value)
+
+    @serial_number.setter
+    def serial_number(self, serial: str) -> None:
+        self._call("PeKolmwriteSerialNo", _encode(serial, "the serial number"))
+
+    # ---- thresholds ----
+
+    def get_threshold(self, threshold: int) -> tuple[float, float]:
+        """(on, off) levels of threshold 1..8, in normalised units."""
+        on, off = c_double(), c_double()
+        self._call("KolmreadThreshold", int(threshold), byref(on), byref(off))
+        return on.value, off.value
+
+    def set_threshold(self, threshold: int, on: float, off: float) -> None:
+        """Sets threshold 1..8 (0: all eight) to levels strictly between -1.05 and 1.05, on not below off."""
+        self._call("KolmwriteThreshold", int(threshold), float(on), float(off))
+
+    # ---- scale, gain, analogue input types ----
+
+    def get_scale(self, channel: int, input_type: int) -> int:
+        """The scale value of channel 1..4 for input type 1..7 (24 bits; type 5: 32 bits, signed)."""
+        return self._call("PeKolmgetScale", int(channel), int(input_type), value_may_be_minus_one=True)
+
+    def set_scale(self, channel: int, input_type: int, value: int) -> None:
+        self._call("PeKolmsetScale", int(channel), int(input_type), int(value))
+
+    def get_gain(self, channel: int) -> int:
+        """The input type (gain code) of channel 1..4: 1 bridge 2 mV/V, 2 bridge 10 mV/V, 3 voltage 0..5 V,
+        4 PT1000, 5 (unnamed), 6 type K, 7 voltage 0..5 V."""
+        return self._call("KolmgetGain", int(channel))
+
+    def set_gain(self, channel: int, gain: int) -> None:
+        """Sets the input type 1..7 of channel 1..4."""
+        self._call("KolmsetGain", int(channel), int(gain))
+
+    @property
+    def gains(self) -> tuple[int, int, int, int]:
+        """The four channels' input types, from one query."""
+        packed = self._call("KolmgetGain", 0, value_may_be_minus_one=True) & 0xFFFFFFFF
+        return tuple((packed >> shift) & 0xFF for shift in (24, 16, 8, 0))
+
+    @property
+    def analogue_types(self) -> tuple[int, int, int, int]:
+        """The four channels' input types as KolmgetAnalogueType reports them (bytes taken as signed)."""
+        types = [c_int() for _ in range(4)]
+        self._call("KolmgetAnalogueType", *(byref(t) for t in types))
+        return tuple(t.value for t in types)
+
+    def set_analogue_type(self, channel: int, input_type: int) -> None:
+        """Sets the input type 1..7 of channel 1..4, or of all four with channel 0 (0.32 s)."""
+        self._call("KolmsetAnalogueType", int(channel), int(input_type))
+
+    # ---- display norms and offsets ----
+
+    def get_display_norm(self, channel: int) -> float:
+        """The factor that turns channel 1..4's normalised values into its display unit."""
+        return self._call("KolmDispGetNorm", int(channel), value_may_be_minus_one=True)
+
+    def set_display_norm(self, channel: int, norm: float) -> None:
+        """Sets the display factor of channel 1..4 (kept as a single-precision float, |norm| > 2**-23)."""
+        self._call("KolmDispSetNorm", int(channel), float(norm))
+
+    @property
+    def display_norms(self) -> tuple[float, float, float, float]:
+        """The four channels' display factors."""
+        return tuple(self.get_display_norm(channel) for channel in range(1, 5))
+
+    def get_offset(self, channel: int, input_type: int) -> int:
+        """The raw 24-bit offset of channel 1..4 for input type 1..7 (0x800000: none). Firmware 10 on."""
+        return self._call("KolmreadOffset", int(channel), int(input_type))
+
+    def set_offset(self, channel: int, input_type: int, offset: int) -> None:
+        self._call("KolmwriteOffset", int(channel), int(input_type), int(offset))
+
+    # ---- digital inputs and outputs ----
+
+    def get_digital_io_type(self, io: int) -> int:
+        """The type of digital line 1..8 (1..12 from firmware 12). Firmware 10 on."""
+        return self._call("KolmgetDigitalIOtype", int(io), value_may_be_minus_one=True)
+
+    def set_digital_io_type(self, io: int, io_type: int) -> None:
+        """Sets the type (0..15, 0..17 from firmware 12) of line io, or of every line with io 0."""
+        self._call("KolmsetDigitalIOtype", int(io), int(io_type))
+
+    def get_digital_io(self, io: int) -> bool:
+        """The state of digital line 1..8. Firmware 8 on."""
+        return bool(self._call("KolmgetDigitalIOvalue", int(io)))
+
+    def set_digital_io(self, io: int, value: int | bool) -> None:
+        """Sets line 1..8, or lines 1..8 with io 0, to value (its low 8 bits are sent)."""
+        self._call("KolmsetDigitalIOvalue", int(io), int(value))
+
+    @property
+    def digital_io_states(self) -> int:
+        """The states of lines 1..8 as a byte 0..255, bit k for line k + 1. Firmware 8 on."""
+        return self._call("KolmgetDigitalIOvalue", 0, value_may_be_minus_one=True) & 0xFF
+
+    # ---- the amplifier's serial and CAN interfaces ----
+
+    @property
+    def serial_baud(self) -> int:
+        """The baud rate of the amplifier's serial interface (the port here keeps the rate it was opened
+        with)."""
+        return self._call("KolmgetBaudSerial")
+
+    @serial_baud.setter
+    def serial_baud(self, baud: int) -> None:
+        self._call("KolmsetBaudSerial", int(baud))
+
+    @property
+    def can_baud(self) -> int:
+        """The CAN bit rate in bit/s (20000 .. 1000000)."""
+        return self._call("KolmgetBaudCAN")
+
+    @can_baud.setter
+    def can_baud(self, baud: int) -> None:
+        self._call("KolmsetBaudCAN", int(baud))
+
+    def get_can_id(self, slot: int) -> int:
+        """CAN identifier slot 1..8, 0..0xFFFFFFFF."""
+        return self._call("KolmgetCanID", int(slot), value_may_be_minus_one=True) & 0xFFFFFFFF
+
+    def set_can_id(self, slot: int, identifier: int) -> None:
+        """Sets CAN identifier slot 1..8 to a 32-bit value (0..0xFFFFFFFF, or a negative int's 32 bits)."""
+        self._call("KolmsetCanID", int(slot), ctypes.c_int32(int(identifier) & 0xFFFFFFFF).value)
+
+    # ---- units (firmware 10 on) ----
+
+    def get_unit(self, channel: int) -> int:
+        """The unit of channel 1..4 as an index 0..255 (0..29 are pekolm.h's table: 0 "mV/V", 1 "kg", ...)."""
+        return self._call("KolmgetUnit", int(channel))
+
+    def set_unit(self, channel: int, unit: int) -> None:
+        """Sets the unit of channel 1..4 by its index 0..29."""
+        self._call("KolmsetUnit", int(channel), int(unit))
+
+    def get_unit_text(self, channel: int) -> str:
+        """The unit text of channel 1..4 ("kg", "µm/m", "°C", ...); with 0 the free unit text."""
+        text = ctypes.create_string_buffer(6)
+        self._call("KolmgetUnitText", int(channel), text)
+        return _decode(text.value)
+
+    def set_unit_text(self, channel: int, text: str) -> None:
+        """Sets the unit of channel 1..4 by its text, exactly as in the table (case matters; "" is " ");
+        with 0 the free unit text, up to 5 characters."""
+        self._call("KolmsetUnitText", int(channel), _encode(text, "a unit text"))
+
+    @property
+    def units(self) -> tuple[str, str, str, str]:
+        """The four channels' unit texts."""
+        return tuple(self.get_unit_text(channel) for channel in range(1, 5))
+
+    @property
+    def free_unit_text(self) -> str:
+        """The amplifier's one free unit text, up to 5 characters."""
+        return self.get_unit_text(0)
+
+    @free_unit_text.setter
+    def free_unit_text(self, text: str) -> None:
+        self.set_unit_text(0, text)

@@ -1,0 +1,52 @@
+"""Shared fixtures: the library, one kolmsim for the whole session and one amplifier activated on it.
+
+PEKOLM_LIBRARY names the library under test and PEKOLM_KOLMSIM the simulator (python/run-tests.sh sets
+both from the build tree); tests that need one that is missing are skipped.
+"""
+
+import os
+import subprocess
+
+import pytest
+
+import pekolm
+
+SIMULATED_PORT = 1
+
+
+@pytest.fixture(scope="session")
+def lib():
+    try:
+        return pekolm.library()
+    except pekolm.LibraryNotFoundError as error:
+        pytest.skip(str(error))
+
+
+@pytest.fixture(scope="session")
+def port_dir(lib, tmp_path_factory):
+    """The directory in which kolmsim plays an amplifier as port SIMULATED_PORT; PEKOLM_PORT_DIR names it."""
+    kolmsim = os.environ.get("PEKOLM_KOLMSIM")
+    if not kolmsim:
+        pytest.skip("PEKOLM_KOLMSIM does not name kolmsim")
+    directory = tmp_path_factory.mktemp("ports")
+    process = subprocess.Popen([kolmsim, "--com", str(SIMULATED_PORT), "--port-dir", str(directory)],
+                               stdin=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    # kolmsim says where the amplifier is once its link is in place.
+    announcement = process.stderr.readline()
+    if not announcement.startswith("kolmsim: amplifier"):
+        process.kill()
+        pytest.fail(f"kolmsim did not start: {announcement}{process.communicate()[1]}")
+    environment = pytest.MonkeyPatch()
+    environment.setenv("PEKOLM_PORT_DIR", str(directory))
+    yield directory
+    environment.undo()
+    process.terminate()
+    process.communicate()
+
+
+@pytest.fixture(scope="session")
+def amp(port_dir):
+    """The simulated amplifier, activated at 115200 baud for the whole session. Tests that change a setting
+    put it back."""
+    with pekolm.Amplifier(SIMULATED_PORT, 115200) as amplifier:
+        yield amplifier

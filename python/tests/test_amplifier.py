@@ -1,0 +1,93 @@
+"""Amplifier against kolmsim: values, every family of settings, round trips, errors."""
+
+import os
+
+import numpy as np
+import pytest
+
+import pekolm
+
+
+def _one_more_set(amp):
+    amp.request_value()
+    amp.mode  # the answer to a query comes after the value asked for before it, so that one is in
+
+
+def test_values_come_as_sets_of_four(amp):
+    _one_more_set(amp)
+    assert amp.received >= 1
+    values = amp.read()
+    assert values.dtype == np.float64 and values.ndim == 2 and values.shape[0] >= 1 and values.shape[1] == 4
+    assert np.all(np.abs(values) <= 1.05)
+    _one_more_set(amp)
+    assert amp.read(max_samples=1).shape == (1, 4)
+    _one_more_set(amp)
+    assert amp.read_channel(3).shape[0] >= 1
+    amp.clear()
+
+
+@pytest.mark.parametrize("reading, kind", [
+    (lambda a: a.tx_mode, int),
+    (lambda a: a.mode, int),
+    (lambda a: a.firmware_version, int),
+    (lambda a: a.serial_number, str),
+    (lambda a: a.data_rate, float),
+    (lambda a: a.get_threshold(1), tuple),
+    (lambda a: a.get_scale(1, 1), int),
+    (lambda a: a.get_gain(1), int),
+    (lambda a: a.gains, tuple),
+    (lambda a: a.analogue_types, tuple),
+    (lambda a: a.display_norms, tuple),
+    (lambda a: a.get_offset(1, 1), int),
+    (lambda a: a.get_digital_io_type(1), int),
+    (lambda a: a.get_digital_io(1), bool),
+    (lambda a: a.digital_io_states, int),
+    (lambda a: a.serial_baud, int),
+    (lambda a: a.can_baud, int),
+    (lambda a: a.get_can_id(1), int),
+    (lambda a: a.get_unit(1), int),
+    (lambda a: a.units, tuple),
+    (lambda a: a.free_unit_text, str),
+])
+def test_every_setting_reads(amp, reading, kind):
+    assert isinstance(reading(amp), kind)
+
+
+def test_a_fresh_amplifier(amp):
+    assert amp.startup_error is None
+    assert amp.data_rate == 25.0
+    assert amp.tx_mode & 0x02  # kolmsim starts transmitting
+    assert amp.serial_baud == 115200
+
+
+@pytest.mark.parametrize("get, set, value", [
+    (lambda a: a.data_rate, lambda a, v: setattr(a, "data_rate", v), 12.5),
+    (lambda a: a.tx_mode, lambda a, v: setattr(a, "tx_mode", v), 0x06),  # the other bits pass through
+    (lambda a: a.get_unit_text(2), lambda a, v: a.set_unit_text(2, v), "µm/m"),  # 0xB5 on the wire
+    (lambda a: a.free_unit_text, lambda a, v: setattr(a, "free_unit_text", v), "°C"),
+    (lambda a: a.get_display_norm(3), lambda a, v: a.set_display_norm(3, v), -1.0),  # -1.0 is no failure
+    (lambda a: a.get_can_id(4), lambda a, v: a.set_can_id(4, v), 0xFFFFFFFF),  # nor is -1 from the C call
+    (lambda a: a.serial_number, lambda a, v: setattr(a, "serial_number", v), "AB12CD34"),
+    (lambda a: a.get_threshold(2), lambda a, v: a.set_threshold(2, *v), (0.5, -0.25)),
+], ids=["data_rate", "tx_mode", "unit_text", "free_unit_text", "display_norm", "can_id", "serial_number",
+        "threshold"])
+def test_set_then_get(amp, get, set, value):
+    before = get(amp)
+    try:
+        set(amp, value)
+        assert get(amp) == pytest.approx(value, abs=1e-4)
+    finally:
+        set(amp, before)
+
+
+@pytest.mark.parametrize("call, code, name, text", [
+    (lambda a: pekolm.Amplifier(2, 115200).open(), 2, "ENOENT", os.strerror(2)),  # kolmsim plays port 1 only
+    (lambda a: a.set_gain(1, 9), 0x30000100, "bad_argument", "out of range"),
+    (lambda a: a.set_unit_text(1, "KG"), 0x30000100, "bad_argument", "out of range"),  # the table has "kg"
+    (lambda a: pekolm.Amplifier(300).open(), 0x30000101, "bad_port", "not open"),
+])
+def test_failures_raise_with_the_library_code(amp, call, code, name, text):
+    with pytest.raises(pekolm.PekolmError) as raised:
+        call(amp)
+    assert (raised.value.code, raised.value.name) == (code, name)
+    assert text in raised.value.message and raised.value.message in str(raised.value)
