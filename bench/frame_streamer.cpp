@@ -83,6 +83,16 @@ void stream_share(const std::vector<StreamedPort*>& ports, timespec start, doubl
 
 }  // namespace
 
+StreamedPorts linked_ports(int count, const PortDir& dir) {
+  StreamedPorts ports;
+  for (int n = 1; n <= count; ++n) {
+    ports.push_back(std::make_unique<StreamedPort>());
+    ports.back()->number = n;
+    dir.link(n, ports.back()->pty.slave_path());
+  }
+  return ports;
+}
+
 void StreamedPort::reset() {
   pty.flush();
   next = 0;

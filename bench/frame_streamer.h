@@ -33,6 +33,8 @@ struct Pacing {
   void add(const Pacing& other);
 };
 
+// Ports 1..count, each linked in `dir` as com<n>.
+StreamedPorts linked_ports(int count, const PortDir& dir);
 // Streams `seconds` worth of frames to every port, from one harness thread or, for more ports, two.
 Pacing stream(const StreamedPorts& ports, double seconds);
 // Returns once the readers have accounted for every frame written, or nothing moved for a second.

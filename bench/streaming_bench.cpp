@@ -189,12 +189,7 @@ int main(int argc, char** argv) {
   bench::raise_descriptor_limit();
 
   bench::PortDir dir;
-  Ports ports;
-  for (int n = 1; n <= port_count; ++n) {
-    ports.push_back(std::make_unique<Port>());
-    ports.back()->number = n;
-    dir.link(n, ports.back()->pty.slave_path());
-  }
+  const Ports ports = bench::linked_ports(port_count, dir);
   std::printf("%d ports, %.0f frames/s each, %.1f s per phase\n", port_count, bench::frame_rate, seconds);
 
   Phase plain, library;

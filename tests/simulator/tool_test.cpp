@@ -1,41 +1,26 @@
 // The kolmsim tool as people and scripts run it.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <thread>
+#include <memory>
 
 #include "load_switch.h"
+#include "program_run.h"
+#include "simulated_amplifier.h"  // eventually()
 #include "tool_options.h"
-
-extern char** environ;
 
 namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-struct ToolResult {
-  int status = -1;  // exit status, or 128 + signal
-  std::string out;
-  std::string err;
-};
+using ToolResult = testing_support::ProgramResult;
+using testing_support::ProgramRun;
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
+// kolmsim as a program, with a scratch folder for port links and marker files.
 class ToolRunner {
  public:
   ToolRunner() {
@@ -45,46 +30,19 @@ class ToolRunner {
   ~ToolRunner() { fs::remove_all(scratch_); }
   const std::string& scratch() const { return scratch_; }
 
-  pid_t start(const std::vector<std::string>& args) {
-    std::vector<char*> argv{const_cast<char*>(KOLMSIM_TOOL_PATH)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (scratch_ + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (scratch_ + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    pid_t pid = -1;
-    EXPECT_EQ(posix_spawn(&pid, KOLMSIM_TOOL_PATH, &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+  std::unique_ptr<ProgramRun> start(const std::vector<std::string>& args) const {
+    return std::make_unique<ProgramRun>(KOLMSIM_TOOL_PATH, args);
   }
-
-  ToolResult finish(pid_t pid) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ToolResult r;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.out = slurp(scratch_ + "/out");
-    r.err = slurp(scratch_ + "/err");
-    return r;
+  ToolResult run(const std::vector<std::string>& args) const {
+    return testing_support::run_program(KOLMSIM_TOOL_PATH, args);
   }
-
-  ToolResult run(const std::vector<std::string>& args) { return finish(start(args)); }
 
  private:
   std::string scratch_;
 };
 
 bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
+  return testing_support::eventually(condition, timeout);
 }
 
 TEST(KolmsimTool, PassesOnTheCommandsExitStatus) {
@@ -123,21 +81,21 @@ TEST(KolmsimTool, GivenPortDirectoryIsCreatedAndCleanedUp) {
 TEST(KolmsimTool, ServesUntilTerminatedThenCleansUp) {
   ToolRunner tool;
   const std::string link = tool.scratch() + "/com1";
-  const pid_t pid = tool.start({"--port-dir", tool.scratch()});
+  const auto kolmsim = tool.start({"--port-dir", tool.scratch()});
   ASSERT_TRUE(wait_until([&] { return fs::exists(fs::symlink_status(link)); }, 3000ms));
-  kill(pid, SIGTERM);
-  EXPECT_EQ(tool.finish(pid).status, 0);
+  kolmsim->signal(SIGTERM);
+  EXPECT_EQ(kolmsim->finish().status, 0);
   EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
 }
 
 TEST(KolmsimTool, InterruptGoesToTheCommandWhileTheSimulatorStaysUp) {
   ToolRunner tool;
   // The command outlives an interrupt sent to kolmsim alone, and can still use the port afterwards.
-  const pid_t pid = tool.start({"--quiet", "--port-dir", tool.scratch(), "--", "sh", "-c",
-                                "touch \"$PEKOLM_PORT_DIR/ready\"; sleep 0.3; test -c \"$PEKOLM_PORT_DIR/com1\""});
+  const auto kolmsim = tool.start({"--quiet", "--port-dir", tool.scratch(), "--", "sh", "-c",
+                                   "touch \"$PEKOLM_PORT_DIR/ready\"; sleep 0.3; test -c \"$PEKOLM_PORT_DIR/com1\""});
   ASSERT_TRUE(wait_until([&] { return fs::exists(tool.scratch() + "/ready"); }, 3000ms));
-  kill(pid, SIGINT);
-  EXPECT_EQ(tool.finish(pid).status, 0);
+  kolmsim->signal(SIGINT);
+  EXPECT_EQ(kolmsim->finish().status, 0);
 }
 
 TEST(KolmsimTool, RejectsBadOptionsWithStatusTwo) {
