@@ -94,6 +94,10 @@ std::string utf8_from_cp1252(const std::string& text) {
   std::string out;
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {  // a line end would break the header line
+      out += '?';
+      continue;
+    }
     if (byte < 0x80) {
       out += c;
       continue;

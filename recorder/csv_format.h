@@ -37,7 +37,7 @@ void append_rows(std::string& out, int port, std::uint64_t first_index, double r
 
 // A field of a CSV row, quoted when it holds a comma, a quote or a line end.
 std::string csv_field(const std::string& text);
-// A text of the amplifier's single-byte code page (Windows-1252) as UTF-8.
+// A text of the amplifier's single-byte code page (Windows-1252) as UTF-8; control characters become '?'.
 std::string utf8_from_cp1252(const std::string& text);
 // Now, in UTC with milliseconds: 2026-12-08T07:15:02.123Z.
 std::string iso8601_now();

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "csv_format.h"
@@ -32,10 +33,11 @@ using kolmrec::RecordedPort;
 // Often enough that a read takes a few dozen samples at the highest rate, far inside the buffers' 10 s.
 constexpr auto read_interval = 20ms;
 constexpr auto progress_interval = 250ms;
-// How long a port may stay silent before kolmrec says so.
+// How long a port may stay silent before kolmrec says so: a few periods, and never under this.
 constexpr auto silence_warning = 5s;
 
 volatile std::sig_atomic_t stop_requested = 0;
+bool progress_shown = false;  // a progress line stands on standard error without its line end
 
 extern "C" void on_stop_signal(int signal_number) {
   // The second Ctrl-C ends the program at once; the file holds whole rows either way.
@@ -47,7 +49,25 @@ extern "C" void on_stop_signal(int signal_number) {
   stop_requested = 1;
 }
 
-void say(const std::string& text) { std::fprintf(stderr, "kolmrec: %s\n", text.c_str()); }
+// Without SA_RESTART where there is a choice: a write blocked on a reader that takes nothing (a pipe into
+// a stopped program) must give way to Ctrl-C and SIGTERM.
+void install_stop_handlers() {
+#ifdef _WIN32
+  std::signal(SIGINT, on_stop_signal);
+  std::signal(SIGTERM, on_stop_signal);
+#else
+  struct sigaction action {};
+  action.sa_handler = on_stop_signal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+#endif
+}
+
+void say(const std::string& text) {
+  if (std::exchange(progress_shown, false)) std::fputs("\r\x1b[K", stderr);
+  std::fprintf(stderr, "kolmrec: %s\n", text.c_str());
+}
 
 void report_warnings(std::vector<std::unique_ptr<RecordedPort>>& ports) {
   for (auto& port : ports) {
@@ -111,7 +131,7 @@ int record(const kolmrec::Options& options) {
   for (auto& port : ports) port->start();
   description.start = kolmrec::iso8601_now();
   const Clock::time_point started = Clock::now();
-  if (!file.write(kolmrec::header_text(description))) {
+  if (file.write(kolmrec::header_text(description)) != kolmrec::RecordingFile::Written::whole) {
     say(file.error());
     return kolmrec::exit_failed;
   }
@@ -131,6 +151,12 @@ int record(const kolmrec::Options& options) {
 
   const bool show_progress = !options.quiet && stderr_is_terminal();
   Clock::time_point next_progress = started;
+  std::vector<Clock::duration> silence_allowed;
+  for (const auto& port : ports) {
+    const auto periods = std::chrono::duration<double>(2 / port->description().rate_hz);
+    silence_allowed.push_back(
+        std::max<Clock::duration>(silence_warning, std::chrono::duration_cast<Clock::duration>(periods)));
+  }
   std::vector<Clock::time_point> last_sample(ports.size(), started);
   std::vector<char> silent(ports.size(), 0);
   bool write_failed = false;
@@ -146,17 +172,21 @@ int record(const kolmrec::Options& options) {
       if (ports[i]->samples() != before) {
         last_sample[i] = now;
         silent[i] = 0;
-      } else if (silent[i] == 0 && now - last_sample[i] >= silence_warning && !ports[i]->ended()) {
+      } else if (silent[i] == 0 && now - last_sample[i] >= silence_allowed[i] && !ports[i]->ended()) {
         silent[i] = 1;
         say("port " + std::to_string(options.ports[i].port) + ": no values for " +
-            std::to_string(std::chrono::duration_cast<std::chrono::seconds>(silence_warning).count()) + " s");
+            std::to_string(std::chrono::duration_cast<std::chrono::seconds>(silence_allowed[i]).count()) + " s");
       }
       if (ports[i]->samples() < wanted[i] && !ports[i]->ended()) done = false;
     }
     report_warnings(ports);
-    if (!rows.empty() && !file.write(rows)) {
-      write_failed = true;
-      break;
+    if (!rows.empty()) {
+      const auto written = file.write(rows, [] { return stop_requested != 0; });
+      if (written == kolmrec::RecordingFile::Written::interrupted) break;
+      if (written == kolmrec::RecordingFile::Written::failed) {
+        write_failed = true;
+        break;
+      }
     }
     tally.samples = 0;
     tally.possible_losses = 0;
@@ -167,12 +197,13 @@ int record(const kolmrec::Options& options) {
     tally.elapsed_seconds = std::chrono::duration<double>(Clock::now() - started).count();
     if (show_progress && (now >= next_progress || done || stopping)) {
       std::fprintf(stderr, "\r%s\x1b[K", kolmrec::progress_line(tally).c_str());
+      progress_shown = true;
       next_progress = now + progress_interval;
     }
     if (done || stopping || (deadline && now >= *deadline)) break;
     std::this_thread::sleep_until(now + read_interval);
   }
-  if (show_progress) std::fputc('\n', stderr);
+  if (std::exchange(progress_shown, false)) std::fputc('\n', stderr);
 
   for (auto& port : ports) port->close();
   if (write_failed || !file.close()) {
@@ -181,7 +212,9 @@ int record(const kolmrec::Options& options) {
   }
   if (!options.quiet) std::fprintf(stderr, "%s\n", kolmrec::summary_line(tally, file.name()).c_str());
 
+  // A port that stopped working outranks values that may be missing.
   int status = kolmrec::exit_ok;
+  bool port_failed = false;
   for (std::size_t i = 0; i < ports.size(); ++i) {
     const RecordedPort& port = *ports[i];
     const std::string name = "port " + std::to_string(options.ports[i].port) + ": ";
@@ -192,13 +225,13 @@ int record(const kolmrec::Options& options) {
       say(name + "damaged frames were dropped (reported " + std::to_string(port.damaged_frames()) + " times)");
     }
     if (port.possible_losses() != 0) status = std::max(status, kolmrec::exit_incomplete);
-    if (port.ended()) status = kolmrec::exit_failed;
+    if (port.ended()) port_failed = true;
     if (stop_requested == 0 && wanted[i] != UINT64_MAX && port.samples() < wanted[i]) {
       say(name + std::to_string(port.samples()) + " of " + std::to_string(wanted[i]) + " samples arrived");
       status = std::max(status, kolmrec::exit_incomplete);
     }
   }
-  return status;
+  return port_failed ? kolmrec::exit_failed : status;
 }
 
 }  // namespace
@@ -217,7 +250,6 @@ int main(int argc, char** argv) {
     std::printf("kolmrec %s\n", PEKOLM_RELEASE);
     return kolmrec::exit_ok;
   }
-  std::signal(SIGINT, on_stop_signal);
-  std::signal(SIGTERM, on_stop_signal);
+  install_stop_handlers();
   return record(*parsed.options);
 }

@@ -122,7 +122,8 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
       baud_given_for_last = true;
     } else if (name == "--seconds") {
       o.seconds = positive_number(*text);
-      if (!o.seconds) return fail("bad number of seconds '" + *text + "'");
+      // Beyond thirty years the deadline would leave the clock's range.
+      if (!o.seconds || *o.seconds > 1e9) return fail("bad number of seconds '" + *text + "'");
     } else if (name == "--samples") {
       const auto n = whole_number(*text, 1, 1'000'000'000'000LL);
       if (!n) return fail("bad number of samples '" + *text + "'");

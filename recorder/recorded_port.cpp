@@ -56,7 +56,7 @@ bool RecordedPort::open() {
   }
   char serial[16] = {};
   if (KolmreadSerialNo(port, serial) == 0) {
-    description_.serial_number = serial;
+    description_.serial_number = utf8_from_cp1252(serial);
   } else {
     warnings_.push_back(failure("no serial number"));
   }
@@ -66,9 +66,12 @@ bool RecordedPort::open() {
     warnings_.push_back(failure("no firmware version"));
   }
   for (int channel = 1; channel <= 4; ++channel) {
+    // -1.0 is also a norm the amplifier may hold: only an error code tells a failure.
     const double norm = KolmDispGetNorm(port, channel);
-    if (norm == -1.0 && last_error(port) != 0) {
-      warnings_.push_back(failure("no display norm of channel " + std::to_string(channel) + ", taking 1"));
+    const std::uint32_t code = norm == -1.0 ? last_error(port) : 0;
+    if (code != 0) {
+      warnings_.push_back("port " + std::to_string(port) + ": no display norm of channel " + std::to_string(channel) +
+                          ", taking 1: " + error_text(code));
     } else {
       description_.norms[channel - 1] = norm;
     }
@@ -86,7 +89,11 @@ bool RecordedPort::open() {
 void RecordedPort::start() {
   const int port = request_.port;
   const int tx_mode = KolmgetTXmode(port);
-  if (tx_mode >= 0 && (tx_mode & continuous_transmission) == 0) {
+  if (tx_mode < 0) {
+    // Not knowing whether it transmits, start it anyway, but leave it running at the end.
+    warnings_.push_back(failure("cannot read the transmission mode"));
+    if (KolmstartTX(port) != 0) warnings_.push_back(failure("cannot start the transmission"));
+  } else if ((tx_mode & continuous_transmission) == 0) {
     if (KolmstartTX(port) == 0) {
       started_transmission_ = true;
     } else {
@@ -100,8 +107,13 @@ void RecordedPort::start() {
 void RecordedPort::take(std::string& rows, std::uint64_t limit) {
   if (!open_ || ended_ || samples_ >= limit) return;
   const int port = request_.port;
-  // Full now means the oldest values may already have been overwritten.
-  if (Kolmreceived(port, 5) >= buffer_size_) ++buffer_found_full_;
+  // Full now means the oldest values may already have been overwritten: the rows say where, since the
+  // indices alone would run on as if nothing had happened.
+  if (Kolmreceived(port, 5) >= buffer_size_) {
+    ++buffer_found_full_;
+    rows +=
+        "# port " + std::to_string(port) + ": values may be missing before index " + std::to_string(samples_) + "\n";
+  }
   const auto wanted =
       static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(buffer_size_), limit - samples_));
   int count = 0;

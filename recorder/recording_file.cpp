@@ -1,8 +1,42 @@
 #include "recording_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cerrno>
-#include <filesystem>
 #include <system_error>
+
+#ifdef _WIN32
+#include <io.h>
+namespace {
+int open_for_writing(const char* path) { return _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0644); }
+long long write_some(int fd, const char* data, std::size_t size) {
+  return _write(fd, data, static_cast<unsigned>(size > 1u << 30 ? 1u << 30 : size));
+}
+bool regular_file(int fd) {
+  struct _stat64 st {};
+  return _fstat64(fd, &st) == 0 && (st.st_mode & _S_IFREG) != 0;
+}
+long long position(int fd) { return _lseeki64(fd, 0, SEEK_CUR); }
+int cut_at(int fd, long long size) { return _chsize_s(fd, size); }
+int close_file(int fd) { return _close(fd); }
+constexpr int standard_output = 1;
+}  // namespace
+#else
+#include <unistd.h>
+namespace {
+int open_for_writing(const char* path) { return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644); }
+long long write_some(int fd, const char* data, std::size_t size) { return ::write(fd, data, size); }
+bool regular_file(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+long long position(int fd) { return ::lseek(fd, 0, SEEK_CUR); }
+int cut_at(int fd, long long size) { return ::ftruncate(fd, size); }
+int close_file(int fd) { return ::close(fd); }
+constexpr int standard_output = STDOUT_FILENO;
+}  // namespace
+#endif
 
 namespace kolmrec {
 
@@ -14,50 +48,58 @@ void RecordingFile::fail(const std::string& what, int code) {
 }
 
 bool RecordingFile::open(const std::string& path) {
-  path_ = path;
   if (path == "-") {
-    file_ = stdout;
+    fd_ = standard_output;
     name_ = "standard output";
-    return true;
+  } else {
+    name_ = path;
+    fd_ = open_for_writing(path.c_str());
+    if (fd_ < 0) {
+      fail("cannot create", errno);
+      return false;
+    }
+    owned_ = true;
   }
-  name_ = path;
-  file_ = std::fopen(path.c_str(), "wb");
-  if (file_ == nullptr) {
-    fail("cannot create", errno);
-    return false;
-  }
-  owned_ = true;
+  seekable_ = regular_file(fd_);
+  if (seekable_) start_ = position(fd_);
+  if (start_ < 0) seekable_ = false;
   return true;
 }
 
-bool RecordingFile::write(const std::string& block) {
-  if (failed_ || file_ == nullptr) return false;
-  errno = 0;
-  const std::size_t written = std::fwrite(block.data(), 1, block.size(), file_);
-  if (written == block.size() && std::fflush(file_) == 0) {
-    committed_ += block.size();
-    return true;
+void RecordingFile::take_back_partial_block() {
+  if (seekable_) (void)cut_at(fd_, start_ + committed_);
+}
+
+RecordingFile::Written RecordingFile::write(const std::string& block, const std::function<bool()>& give_up) {
+  if (failed_ || fd_ < 0) return Written::failed;
+  std::size_t done = 0;
+  while (done < block.size()) {
+    const long long n = write_some(fd_, block.data() + done, block.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    const int code = n < 0 ? errno : EIO;
+    if (code == EINTR) {
+      if (!give_up || !give_up()) continue;
+      take_back_partial_block();
+      failed_ = true;  // what the reader got of the block may have been cut: nothing more follows it
+      return Written::interrupted;
+    }
+    fail("cannot write to", code);
+    take_back_partial_block();
+    return Written::failed;
   }
-  fail("cannot write to", errno != 0 ? errno : EIO);
-  if (owned_) {
-    // Whatever of the block reached the file goes again; buffered rest is dropped with the stream.
-    std::fclose(file_);
-    file_ = nullptr;
-    std::error_code ignored;
-    if (std::filesystem::is_regular_file(path_, ignored)) std::filesystem::resize_file(path_, committed_, ignored);
-  }
-  return false;
+  committed_ += static_cast<std::int64_t>(block.size());
+  return Written::whole;
 }
 
 bool RecordingFile::close() {
-  if (file_ == nullptr) return !failed_;
-  std::FILE* file = file_;
-  file_ = nullptr;
-  const bool flushed = std::fflush(file) == 0;
-  const int code = errno;
-  const bool closed = !owned_ || std::fclose(file) == 0;
-  if (!failed_ && !(flushed && closed)) fail("cannot write to", code != 0 ? code : EIO);
-  return !failed_;
+  if (fd_ < 0) return error_.empty();
+  const int fd = fd_;
+  fd_ = -1;
+  if (owned_ && close_file(fd) != 0 && error_.empty()) fail("cannot write to", errno);
+  return error_.empty();
 }
 
 }  // namespace kolmrec

@@ -3,13 +3,15 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <functional>
 #include <string>
 
 namespace kolmrec {
 
 class RecordingFile {
  public:
+  enum class Written { whole, failed, interrupted };
+
   RecordingFile() = default;
   ~RecordingFile();
   RecordingFile(const RecordingFile&) = delete;
@@ -17,10 +19,12 @@ class RecordingFile {
 
   // "-" is standard output. False with error() set.
   bool open(const std::string& path);
-  // Writes the block and flushes it to the system. False with error() set; the file then ends with the
-  // previous block and takes no more.
-  bool write(const std::string& block);
-  // Closes; false with error() set when the last data could not be written.
+  // Writes the block. A write that a signal interrupts goes on unless `give_up` says otherwise; then the
+  // block is taken back where the file allows and the result is `interrupted` (a reader that takes no more
+  // must not keep a stop waiting). `failed` sets error(); the file then ends with the previous block and
+  // takes no more.
+  Written write(const std::string& block, const std::function<bool()>& give_up = {});
+  // Closes; false with error() set when a write had failed or the file could not be closed.
   bool close();
 
   const std::string& error() const { return error_; }
@@ -28,12 +32,15 @@ class RecordingFile {
 
  private:
   void fail(const std::string& what, int code);
+  void take_back_partial_block();
 
-  std::FILE* file_ = nullptr;
-  bool owned_ = false;  // standard output is not closed
+  int fd_ = -1;
+  bool owned_ = false;      // standard output is not closed
+  bool seekable_ = false;   // a regular file, whose end can be cut back
+  std::int64_t start_ = 0;  // where our data began: standard output may be a file appended to
   bool failed_ = false;
-  std::string path_, name_, error_;
-  std::uint64_t committed_ = 0;  // bytes of whole blocks in the file
+  std::string name_, error_;
+  std::int64_t committed_ = 0;  // bytes of whole blocks written
 };
 
 }  // namespace kolmrec

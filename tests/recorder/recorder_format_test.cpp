@@ -42,6 +42,7 @@ TEST(RecorderOptions, BadCommandLinesSayWhatIsWrong) {
       {{"--port", "1", "--baud", "9600", "--baud", "19200"}, "two baud rates for port 1"},
       {{"--port", "1", "--seconds", "0"}, "bad number of seconds '0'"},
       {{"--port", "1", "--seconds", "nan"}, "bad number of seconds"},
+      {{"--port", "1", "--seconds", "1e11"}, "bad number of seconds"},
       {{"--port", "1", "--samples", "-5"}, "bad number of samples"},
       {{"--port", "1", "--samples", "5", "--seconds", "1"}, "exclude each other"},
       {{"--port", "1", "-o"}, "needs a value"},
@@ -110,6 +111,7 @@ TEST(RecorderFormat, AmplifierTextsBecomeUtf8) {
             "\xC2\xB0"
             "F");
   EXPECT_EQ(kolmrec::utf8_from_cp1252("\x80\x81"), "\xE2\x82\xAC\xEF\xBF\xBD");
+  EXPECT_EQ(kolmrec::utf8_from_cp1252("AB\nC\rD\x7F"), "AB?C?D?");  // nothing breaks a header line
   EXPECT_EQ(kolmrec::csv_field("say \"hi\""), "\"say \"\"hi\"\"\"");
 }
 
@@ -120,9 +122,10 @@ TEST(RecordingFile, FailuresAreReportedWithTheirCause) {
 
   kolmrec::RecordingFile full;
   ASSERT_TRUE(full.open("/dev/full"));
-  EXPECT_FALSE(full.write("port,index\n"));
+  using Written = kolmrec::RecordingFile::Written;
+  EXPECT_EQ(full.write("port,index\n"), Written::failed);
   EXPECT_EQ(full.error(), "cannot write to /dev/full: No space left on device");
-  EXPECT_FALSE(full.write("more\n"));  // takes nothing after a failure
+  EXPECT_EQ(full.write("more\n"), Written::failed);  // takes nothing after a failure
   EXPECT_FALSE(full.close());
 }
 

@@ -125,7 +125,7 @@ TEST_F(Recorder, RecordsTheAskedTimeOfEveryPortWithItsHeader) {
       EXPECT_NEAR(rows[k].time, k / 25.0, 1e-6);
     }
   }
-  const Row& row = recording.of(1).back();
+  const Row row = recording.of(1).back();
   for (int c = 0; c < 4; ++c) EXPECT_NEAR(row.values[c], normalised(raws[c]) * (c == 0 ? 2.5 : 1), 1e-7) << c;
   // The transmission kolmrec started for port 2 it stops again.
   EXPECT_TRUE(eventually([] { return !second_->sim().state().transmitting; }));
@@ -147,6 +147,19 @@ TEST_F(Recorder, InterruptEndsARecordingWithWholeRowsAndDamagedFramesCountAsLoss
   EXPECT_TRUE(recording.has("values: normalised"));
   EXPECT_GE(recording.rows.size(), 16u);
   for (std::size_t k = 0; k < recording.rows.size(); ++k) EXPECT_EQ(recording.rows[k].index, k);
+}
+
+TEST_F(Recorder, AnAmplifierThatGoesAwayEndsItsRecordingAsAFailure) {
+  SimulatedAmplifier leaving(3);
+  ProgramRun run(kolmrec, {"--port", "3", "--seconds", "60", "-o", "run.csv"});
+  const std::string path = run.folder() + "/run.csv";
+  ASSERT_TRUE(eventually([&] { return rows_in(path) >= 10; }));
+  leaving.sim().hang_up();
+  const auto result = run.finish();  // long before the minute is up
+  EXPECT_EQ(result.status, 1) << result.err;
+  EXPECT_NE(result.err.find("kolmrec: port 3: "), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("its recording ends"), std::string::npos) << result.err;
+  parse(file_text(path));  // whole rows
 }
 
 TEST_F(Recorder, FailuresEndWithAClearMessageAndNoFile) {
