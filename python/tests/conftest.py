@@ -23,25 +23,41 @@ def lib():
 
 
 @pytest.fixture(scope="session")
-def port_dir(lib, tmp_path_factory):
-    """The directory in which kolmsim plays an amplifier as port SIMULATED_PORT; PEKOLM_PORT_DIR names it."""
+def start_kolmsim(lib):
+    """start_kolmsim(directory, port): a kolmsim playing an amplifier as port `port` in directory, once
+    its link is in place. Each is ended at the end of the session, unless it has ended before."""
     kolmsim = os.environ.get("PEKOLM_KOLMSIM")
     if not kolmsim:
         pytest.skip("PEKOLM_KOLMSIM does not name kolmsim")
+    processes = []
+
+    def start(directory, port):
+        process = subprocess.Popen([kolmsim, "--com", str(port), "--port-dir", str(directory)],
+                                   stdin=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        processes.append(process)
+        # kolmsim says where the amplifier is once its link is in place.
+        announcement = process.stderr.readline()
+        if not announcement.startswith("kolmsim: amplifier"):
+            process.kill()
+            pytest.fail(f"kolmsim did not start: {announcement}{process.communicate()[1]}")
+        return process
+
+    yield start
+    for process in processes:
+        if process.poll() is None:
+            process.terminate()
+        process.communicate()
+
+
+@pytest.fixture(scope="session")
+def port_dir(start_kolmsim, tmp_path_factory):
+    """The directory in which kolmsim plays an amplifier as port SIMULATED_PORT; PEKOLM_PORT_DIR names it."""
     directory = tmp_path_factory.mktemp("ports")
-    process = subprocess.Popen([kolmsim, "--com", str(SIMULATED_PORT), "--port-dir", str(directory)],
-                               stdin=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    # kolmsim says where the amplifier is once its link is in place.
-    announcement = process.stderr.readline()
-    if not announcement.startswith("kolmsim: amplifier"):
-        process.kill()
-        pytest.fail(f"kolmsim did not start: {announcement}{process.communicate()[1]}")
+    start_kolmsim(directory, SIMULATED_PORT)
     environment = pytest.MonkeyPatch()
     environment.setenv("PEKOLM_PORT_DIR", str(directory))
     yield directory
     environment.undo()
-    process.terminate()
-    process.communicate()
 
 
 @pytest.fixture(scope="session")

@@ -1,6 +1,8 @@
-"""Amplifier against kolmsim: values, every family of settings, round trips, errors."""
+"""Amplifier against kolmsim: values, every family of settings, round trips, errors, a vanished device."""
 
+import errno
 import os
+import time
 
 import numpy as np
 import pytest
@@ -91,3 +93,31 @@ def test_failures_raise_with_the_library_code(amp, call, code, name, text):
         call(amp)
     assert (raised.value.code, raised.value.name) == (code, name)
     assert text in raised.value.message and raised.value.message in str(raised.value)
+
+
+def test_a_device_that_went_away_fails_every_read(start_kolmsim, tmp_path, monkeypatch):
+    port = 9  # a kolmsim of its own: the session's amplifier stays
+    simulator = start_kolmsim(tmp_path, port)
+    monkeypatch.setenv("PEKOLM_PORT_DIR", str(tmp_path))
+    with pekolm.Amplifier(port, 115200) as amp:
+        simulator.kill()
+        simulator.wait()
+        # The receive thread notices the hang-up on its own time; until then reads succeed.
+        deadline = time.monotonic() + 60
+        while True:
+            try:
+                amp.read()
+            except pekolm.PekolmError as error:
+                first = error
+                break
+            assert time.monotonic() < deadline, "no read reported the vanished device"
+        assert (first.name, first.errno) == ("EIO", errno.EIO) and first.values.shape[1:] == (4,)
+        # Values decoded just before the hang-up may still wait; they come with the error too.
+        while amp.received:
+            with pytest.raises(pekolm.PekolmError):
+                amp.read()
+        # With nothing waiting only a read asks the library, since Kolmreceived does not report the error.
+        for read, shape in ((amp.read, (0, 4)), (lambda: amp.read_channel(2), (0,))):
+            with pytest.raises(pekolm.PekolmError) as raised:
+                read()
+            assert raised.value.name == "EIO" and raised.value.values.shape == shape

@@ -23,9 +23,15 @@ def main(argv: list[str] | None = None) -> int:
 
     output = arguments.output or os.path.splitext(arguments.file)[0] + ".png"
     try:
-        recording = read_recording(arguments.file)
-        from .plot import plot_recording
+        from .plot import image_formats, plot_recording
 
+        # Before the reading, which can take long; matplotlib would find out only when saving.
+        suffix = os.path.splitext(output)[1][1:].lower()
+        if suffix and suffix not in image_formats():
+            print(f"{parser.prog} plot: {output}: unknown image format '{suffix}' (known: "
+                  f"{', '.join(sorted(image_formats()))})", file=sys.stderr)
+            return 1
+        recording = read_recording(arguments.file)
         plot_recording(recording, output, title=arguments.title)
     except (RecordingFormatError, OSError) as error:
         print(f"{parser.prog} plot: {error}", file=sys.stderr)

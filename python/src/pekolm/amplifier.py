@@ -122,7 +122,7 @@ class Amplifier:
         """Values waiting in channel 1..4."""
         return self._call("Kolmreceived", int(channel))
 
-    def _read_multiple(self, channel: int, count: int, out: np.ndarray) -> np.ndarray:
+    def _read_multiple(self, channel: int, out: np.ndarray) -> np.ndarray:
         taken = c_int(0)
         result = self.lib.KolmreadMultiple(self.port, channel, out.ctypes.data_as(POINTER(c_double)), out.size,
                                            byref(taken))
@@ -132,7 +132,8 @@ class Amplifier:
         try:
             self._check("KolmreadMultiple", result)
         except PekolmError as error:
-            # The values of a read that also reports a receive error are taken all the same.
+            # The library takes the values of a read that also reports a receive error all the same: they
+            # leave the buffers for good, so they go with the exception rather than being lost.
             error.values = values
             raise
         return values
@@ -140,25 +141,32 @@ class Amplifier:
     def read(self, max_samples: int | None = None) -> np.ndarray:
         """Takes the waiting sets of values, oldest first, at most max_samples (None: all that are waiting
         now): a float64 array of shape (n, 4), column k channel k + 1, normalised values about -1.05..+1.05.
-        Display values are these times the channel's display norm (display_norms). When the library reports
-        a receive-thread error the PekolmError raised carries the values taken anyway as .values."""
+        Display values are these times the channel's display norm (display_norms).
+
+        A receive error (the device has gone away, a garbled frame) raises PekolmError even when no values
+        wait, except for max_samples 0, which reads nothing. The values taken by the failing read are
+        removed from the buffers all the same and travel with that exception as its attribute .values
+        (an array as read() returns, possibly empty): catch it to keep them."""
         count = self.received if max_samples is None else int(max_samples)
         if count < 0:
             raise ValueError(f"max_samples must not be negative: {max_samples}")
-        count = min(count, _MAX_SETS)
-        if count == 0:
+        if max_samples is not None and count == 0:
             return np.empty((0, 4))
-        return self._read_multiple(0, count, np.empty((count, 4)))
+        # Kolmreceived does not report receive errors; a read does, so an empty buffer is still read, for
+        # room of one set.
+        count = min(max(count, 1), _MAX_SETS)
+        return self._read_multiple(0, np.empty((count, 4)))
 
     def read_channel(self, channel: int, max_samples: int | None = None) -> np.ndarray:
-        """Takes the waiting values of channel 1..4 alone, as read() does: a float64 array of shape (n,)."""
+        """Takes the waiting values of channel 1..4 alone, as read() does (errors and .values alike): a
+        float64 array of shape (n,)."""
         count = self.received_in(channel) if max_samples is None else int(max_samples)
         if count < 0:
             raise ValueError(f"max_samples must not be negative: {max_samples}")
-        count = min(count, 2**31 - 1)
-        if count == 0:
+        if max_samples is not None and count == 0:
             return np.empty(0)
-        return self._read_multiple(int(channel), count, np.empty(count))
+        count = min(max(count, 1), 2**31 - 1)
+        return self._read_multiple(int(channel), np.empty(count))
 
     def clear(self) -> None:
         """Empties the value buffers (KolmclearDLLbuffer)."""

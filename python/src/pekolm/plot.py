@@ -6,7 +6,14 @@ import os
 
 from .recording import Recording
 
-__all__ = ["channel_label", "plot_recording"]
+__all__ = ["channel_label", "image_formats", "plot_recording"]
+
+
+def image_formats() -> set[str]:
+    """The file suffixes (without the dot) whose formats plot_recording can write: png, svg, pdf, ..."""
+    from matplotlib.backend_bases import FigureCanvasBase
+
+    return set(FigureCanvasBase.get_supported_filetypes())
 
 
 def _unit(text: str | None) -> str:

@@ -2,7 +2,9 @@
 
 A file is a header of "# key: value" comment lines (per-port keys as "port P key"), the column line
 "port,index,time_s,ch1,ch2,ch3,ch4", and one row per set of values, the rows of the recorded ports
-interleaved in blocks. Unknown keys are kept but not interpreted, so that newer recorders stay readable.
+interleaved in blocks. Comment lines may stand among and after the rows (notes such as "# port 1: values may
+be missing before index 1234", "# stopped: Ctrl-C"). Unknown keys are kept but not interpreted, so that
+newer recorders stay readable.
 """
 
 from __future__ import annotations
@@ -66,6 +68,8 @@ class Recording:
     values: np.ndarray
     # Every "key: value" line but the per-port ones, as written.
     header: dict[str, str] = field(default_factory=dict)
+    # The comment lines among and after the rows, without their "#", in file order.
+    notes: list[str] = field(default_factory=list)
 
     @property
     def port_numbers(self) -> list[int]:
@@ -108,8 +112,46 @@ def _port_info(port: int, header: dict[str, str]) -> PortInfo:
     return info
 
 
+_NOTE = re.compile(r"^[ \t]*#(.*)$", re.MULTILINE)
+
+
+def _complete_lines(file, notes: list[str], dropped: list[str]):
+    """The lines after the column line but for an incomplete last row, which goes to dropped with the
+    reason; the comment lines are gathered into notes. A file read while kolmrec still writes it, or cut
+    short (a second Ctrl-C, a full disk behind a shell redirection), can end inside a row, and the rows
+    before it are sound. Lines go by in batches: loadtxt takes them from a list at nearly a file's speed."""
+    last: list[str] = []  # held back until the end shows whether it is whole
+    while True:
+        lines = file.readlines(1 << 20)
+        if not lines:
+            break
+        if last and last[0].endswith(("\n", "\r")):
+            lines = last + lines
+        elif last:  # the file grew while it was read: the line went on
+            lines[0] = last[0] + lines[0]
+        last = [lines.pop()]
+        batch = "".join(lines)
+        if "#" in batch:
+            notes.extend(note.strip() for note in _NOTE.findall(batch))
+        yield from lines
+    if not last or not last[0].strip():
+        return
+    line = last[0]
+    if line.lstrip().startswith("#"):
+        if line.endswith(("\n", "\r")):
+            notes.append(line.strip()[1:].strip())
+            yield line
+    elif not line.endswith(("\n", "\r")):
+        dropped.append(f"the last row has no line end, so it may be incomplete: {line[:80]!r}")
+    elif line.count(",") < len(_COLUMNS) - 1:
+        dropped.append(f"the last row has fewer than {len(_COLUMNS)} fields: {line.strip()[:80]!r}")
+    else:
+        yield line
+
+
 def read_recording(path: str | os.PathLike) -> Recording:
-    """Reads a kolmrec file; raises RecordingFormatError for one that is not (and OSError as open does)."""
+    """Reads a kolmrec file; raises RecordingFormatError for one that is not (and OSError as open does).
+    An incomplete last row (of a file still being written, or cut short) is left out with a warning."""
     path = os.fspath(path)
     try:
         with open(path, encoding="utf-8-sig", newline="") as file:
@@ -143,16 +185,21 @@ def read_recording(path: str | os.PathLike) -> Recording:
                 break
             else:
                 raise RecordingFormatError(f"{path}: the header has no column line '{','.join(_COLUMNS)}'")
+            notes: list[str] = []
+            dropped: list[str] = []
+            lines = _complete_lines(file, notes, dropped)
             with warnings.catch_warnings():
                 warnings.simplefilter("ignore", UserWarning)  # a recording without rows is still one
                 try:
-                    rows = np.loadtxt(file, delimiter=",", comments="#", usecols=range(len(_COLUMNS)), ndmin=2,
+                    rows = np.loadtxt(lines, delimiter=",", comments="#", usecols=range(len(_COLUMNS)), ndmin=2,
                                       dtype=np.float64)
                 except ValueError as error:
                     raise RecordingFormatError(f"{path}: a row after line {line_number} (the column line) "
                                                f"is not one of numbers: {error}") from None
     except UnicodeDecodeError:
         raise RecordingFormatError(f"{path} is not a kolmrec recording: it is not UTF-8 text") from None
+    for reason in dropped:
+        warnings.warn(f"{path}: {reason}; left out", stacklevel=2)
 
     start = None
     if "start" in header:
@@ -177,4 +224,5 @@ def read_recording(path: str | os.PathLike) -> Recording:
         time=rows[:, 2].copy(),
         values=rows[:, 3:7].copy(),
         header=header,
+        notes=notes,
     )
