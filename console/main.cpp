@@ -9,6 +9,13 @@
 #include "startup.h"
 #include "terminal.h"
 
+// Where a port number leads differs between the systems.
+#ifdef _WIN32
+#define PORT_NAMES "Port n is \\\\.\\COM<n>.\n"
+#else
+#define PORT_NAMES "Port n is $PEKOLM_PORT_DIR/com<n> when PEKOLM_PORT_DIR is set, else /dev/ttyS<n-1>.\n"
+#endif
+
 namespace {
 
 constexpr const char* usage_text =
@@ -22,8 +29,7 @@ constexpr const char* usage_text =
     "s save set, t transmission mode, u unit, v value, w thresholds, x/y stop/start,\n"
     "z zero; q ends it. Without a terminal on standard input it reads the keys and\n"
     "answers from it, so that it can be scripted.\n"
-    "\n"
-    "Port n is $PEKOLM_PORT_DIR/com<n> when PEKOLM_PORT_DIR is set, else /dev/ttyS<n-1>.\n"
+    "\n" PORT_NAMES
     "\n"
     "  --help     show this text and exit\n"
     "  --version  show the version and exit\n"

@@ -7,6 +7,13 @@
 
 #include "pekolm.h"
 
+// Where a port number leads differs between the systems.
+#ifdef _WIN32
+#define PORT_NAMES "Port n is \\\\.\\COM<n>.\n"
+#else
+#define PORT_NAMES "Port n is $PEKOLM_PORT_DIR/com<n> when PEKOLM_PORT_DIR is set, else /dev/ttyS<n-1>.\n"
+#endif
+
 static const char usage_text[] =
     "Usage: kolmdemo [PORT [BAUD]]\n"
     "       kolmdemo --help | --version\n"
@@ -15,9 +22,7 @@ static const char usage_text[] =
     "library version and the amplifier's mode, firmware version, serial number and\n"
     "transmission mode, takes measured values for one second and releases the port.\n"
     "Exits with 0 when values arrived, 1 otherwise.\n"
-    "\n"
-    "Port n is $PEKOLM_PORT_DIR/com<n> when PEKOLM_PORT_DIR is set, else /dev/ttyS<n-1>.\n"
-    "See kolmdemo(1).\n";
+    "\n" PORT_NAMES "See kolmdemo(1).\n";
 
 static void pause_ms(long ms) {
   struct timespec t = {ms / 1000, (ms % 1000) * 1000000L};

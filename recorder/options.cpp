@@ -6,6 +6,13 @@
 #include <cmath>
 #include <cstdlib>
 
+// Where a port number leads differs between the systems.
+#ifdef _WIN32
+#define PORT_NAMES "Port n is \\\\.\\COM<n>.\n"
+#else
+#define PORT_NAMES "Port n is $PEKOLM_PORT_DIR/com<n> when PEKOLM_PORT_DIR is set, else /dev/ttyS<n-1>.\n"
+#endif
+
 namespace kolmrec {
 namespace {
 
@@ -54,13 +61,15 @@ std::string usage() {
          "  --quiet           no progress and no summary on standard error\n"
          "  --help            show this text and exit\n"
          "  --version         show the version and exit\n"
+         "\n" PORT_NAMES
          "\n"
          "Progress goes to standard error when it is a terminal; a summary line at the\n"
          "end. Ctrl-C ends the recording early; a second Ctrl-C ends the program at once.\n"
          "\n"
-         "Exit status: 0 recorded; 1 a port, the file or a write failed; 2 bad command\n"
-         "line; 3 recorded, but values may have been lost (a value buffer was found full\n"
-         "or a frame was damaged) or fewer samples arrived than asked for.\n"
+         "Exit status: 0 recorded; 1 a port would not open or stopped working, or the\n"
+         "file could not be created or written; 2 bad command line; 3 recorded, but\n"
+         "values may have been lost (a value buffer was found full or a frame was\n"
+         "damaged) or fewer samples arrived than asked for.\n"
          "\n"
          "See kolmrec(1).\n";
 }
