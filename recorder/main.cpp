@@ -206,6 +206,7 @@ int record(const kolmrec::Options& options) {
   if (std::exchange(progress_shown, false)) std::fputc('\n', stderr);
 
   for (auto& port : ports) port->close();
+  report_warnings(ports);
   if (write_failed || !file.close()) {
     say(file.error());
     return kolmrec::exit_failed;

@@ -128,7 +128,7 @@ TEST_F(Recorder, RecordsTheAskedTimeOfEveryPortWithItsHeader) {
   const Row row = recording.of(1).back();
   for (int c = 0; c < 4; ++c) EXPECT_NEAR(row.values[c], normalised(raws[c]) * (c == 0 ? 2.5 : 1), 1e-7) << c;
   // The transmission kolmrec started for port 2 it stops again.
-  EXPECT_TRUE(eventually([] { return !second_->sim().state().transmitting; }));
+  EXPECT_TRUE(eventually([] { return !second_->sim().state().transmitting; })) << result.err;
   first_->sim().update_state([](kolmsim::AmplifierState& state) { state = kolmsim::AmplifierState(); });
 }
 
