@@ -13,6 +13,7 @@ namespace {
 constexpr double buffered_seconds = 10;
 constexpr int continuous_transmission = 0x02;  // bit of the transmission mode
 constexpr std::uint32_t lock_failed = 0x300000F0;
+constexpr std::size_t scratch_sets = 1024;  // sets of four values taken per KolmreadMultiple
 
 std::uint32_t last_error(int port) { return static_cast<std::uint32_t>(KolmgetLastError(port)); }
 
@@ -101,7 +102,7 @@ void RecordedPort::start() {
     }
   }
   if (KolmclearDLLbuffer(port) != 0) warnings_.push_back(failure("cannot empty the value buffers"));
-  values_.resize(4 * static_cast<std::size_t>(buffer_size_));
+  values_.resize(4 * scratch_sets);
 }
 
 void RecordedPort::take(std::string& rows, std::uint64_t limit) {
@@ -114,26 +115,29 @@ void RecordedPort::take(std::string& rows, std::uint64_t limit) {
     rows +=
         "# port " + std::to_string(port) + ": values may be missing before index " + std::to_string(samples_) + "\n";
   }
-  const auto wanted =
-      static_cast<int>(std::min<std::uint64_t>(static_cast<std::uint64_t>(buffer_size_), limit - samples_));
-  int count = 0;
-  const int result = KolmreadMultiple(port, 0, values_.data(), 4 * wanted, &count);
-  if (result == -1) {
-    const std::uint32_t code = last_error(port);
-    if (code == lock_failed) {  // *count was not written; the values wait for the next round
-      warnings_.push_back("port " + std::to_string(port) + ": " + error_text(code));
-      return;
+  // In blocks: a read every 20 ms finds a few dozen sets, and a stretch behind is taken in several.
+  for (;;) {
+    const auto wanted = static_cast<int>(std::min<std::uint64_t>(scratch_sets, limit - samples_));
+    int count = 0;
+    const int result = KolmreadMultiple(port, 0, values_.data(), 4 * wanted, &count);
+    if (result == -1) {
+      const std::uint32_t code = last_error(port);
+      if (code == lock_failed) {  // *count was not written; the values wait for the next round
+        warnings_.push_back("port " + std::to_string(port) + ": " + error_text(code));
+        return;
+      }
+      if (is_damaged_frame(code)) {
+        ++damaged_frames_;
+      } else if (code != 0) {
+        warnings_.push_back("port " + std::to_string(port) + ": " + error_text(code) + "; its recording ends");
+        ended_ = true;
+      }
     }
-    if (is_damaged_frame(code)) {
-      ++damaged_frames_;
-    } else if (code != 0) {
-      warnings_.push_back("port " + std::to_string(port) + ": " + error_text(code) + "; its recording ends");
-      ended_ = true;
-    }
+    const auto taken = static_cast<std::size_t>(std::max(count, 0) / 4);
+    append_rows(rows, port, samples_, description_.rate_hz, values_.data(), taken, factors_);
+    samples_ += taken;
+    if (ended_ || taken < static_cast<std::size_t>(wanted) || samples_ >= limit) return;
   }
-  const auto taken = static_cast<std::size_t>(std::max(count, 0) / 4);
-  append_rows(rows, port, samples_, description_.rate_hz, values_.data(), taken, factors_);
-  samples_ += taken;
 }
 
 void RecordedPort::close() {
