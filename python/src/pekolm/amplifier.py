@@ -35,6 +35,17 @@ def _decode(raw: bytes) -> str:
         return "".join(bytes([b]).decode("cp1252", errors="ignore") or chr(b) for b in raw)
 
 
+def _room(max_samples: int | None, waiting, most: int) -> int:
+    """How many to read: max_samples, or what waits now (None). Kolmreceived does not report receive
+    errors; a read does, so an empty buffer is still read, for room of one. max_samples 0 reads nothing."""
+    count = waiting() if max_samples is None else int(max_samples)
+    if count < 0:
+        raise ValueError(f"max_samples must not be negative: {max_samples}")
+    if max_samples is not None and count == 0:
+        return 0
+    return min(max(count, 1), most)
+
+
 class Amplifier:
     """The amplifier on one serial port.
 
@@ -147,26 +158,14 @@ class Amplifier:
         wait, except for max_samples 0, which reads nothing. The values taken by the failing read are
         removed from the buffers all the same and travel with that exception as its attribute .values
         (an array as read() returns, possibly empty): catch it to keep them."""
-        count = self.received if max_samples is None else int(max_samples)
-        if count < 0:
-            raise ValueError(f"max_samples must not be negative: {max_samples}")
-        if max_samples is not None and count == 0:
-            return np.empty((0, 4))
-        # Kolmreceived does not report receive errors; a read does, so an empty buffer is still read, for
-        # room of one set.
-        count = min(max(count, 1), _MAX_SETS)
-        return self._read_multiple(0, np.empty((count, 4)))
+        count = _room(max_samples, lambda: self.received, _MAX_SETS)
+        return self._read_multiple(0, np.empty((count, 4))) if count else np.empty((0, 4))
 
     def read_channel(self, channel: int, max_samples: int | None = None) -> np.ndarray:
         """Takes the waiting values of channel 1..4 alone, as read() does (errors and .values alike): a
         float64 array of shape (n,)."""
-        count = self.received_in(channel) if max_samples is None else int(max_samples)
-        if count < 0:
-            raise ValueError(f"max_samples must not be negative: {max_samples}")
-        if max_samples is not None and count == 0:
-            return np.empty(0)
-        count = min(max(count, 1), 2**31 - 1)
-        return self._read_multiple(int(channel), np.empty(count))
+        count = _room(max_samples, lambda: self.received_in(channel), 2**31 - 1)
+        return self._read_multiple(int(channel), np.empty(count)) if count else np.empty(0)
 
     def clear(self) -> None:
         """Empties the value buffers (KolmclearDLLbuffer)."""
