@@ -13,6 +13,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -99,8 +100,9 @@ class PosixSerialPort final : public SerialPort {
       if (::poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR) return {done, errno};
       if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return {done, EIO};
     }
-    if (done < count) return {done, 0};
-    return {count - wait_until_sent(deadline), 0};
+    // A short write is past its deadline here: what it queued is dropped now rather than leaving later.
+    const std::size_t unsent = std::min(done, wait_until_sent(deadline));
+    return {done - unsent, 0};
   }
 
   // A tty write returns once the bytes are in the kernel's buffer, even while flow control holds the line.
@@ -150,7 +152,11 @@ class PosixSerialPort final : public SerialPort {
   }
 
   int purge_input() override { return ::tcflush(fd_, TCIFLUSH) == 0 ? 0 : errno; }
-  int purge_all() override { return ::tcflush(fd_, TCIOFLUSH) == 0 ? 0 : errno; }
+  // Nothing of ours is queued for output here: every write waited until its bytes had left, and dropped
+  // what could not leave. Flushing the output as well would only reach bytes already on their way, which
+  // on a pty are still in the kernel until the other side's read: the last command before a release
+  // would be lost.
+  int purge_all() override { return purge_input(); }
 
   int hang_up_error() const override { return EIO; }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "pekolm.h"
+#include "platform/serial_port.h"
 #include "simulated_amplifier.h"
 
 namespace {
@@ -65,6 +66,24 @@ TEST(Release, CutsShortEveryWaitingCallAndLeavesThePortFree) {
     EXPECT_EQ(amplifier.sim().received_bytes().size(), bytes_at_release) << "bytes reached the port after release";
     amplifier.sim().clear_faults();
   }
+}
+
+// A write that has returned has left; the purge of a release must not take it back. On a pty the bytes
+// wait a moment in the kernel before the other side can read them, and a purge of the output would
+// drop them there: the last command before a release then never reached the amplifier.
+TEST(Release, PurgeKeepsWhatWasWrittenBeforeIt) {
+  const int port = 65;
+  SimulatedAmplifier amplifier(port, quiet());
+  int os_error = 0;
+  auto serial = pekolm::platform::open_system_serial_port(port, {115200, false}, os_error);
+  ASSERT_NE(serial, nullptr) << os_error;
+  constexpr int rounds = 300;
+  const std::uint8_t get_value = 0x3B;
+  for (int round = 0; round < rounds; ++round) {
+    ASSERT_EQ(serial->write(&get_value, 1).bytes, 1U);
+    ASSERT_EQ(serial->purge_all(), 0);
+  }
+  EXPECT_EQ(amplifier.wait_for_commands(rounds, 5s).size(), static_cast<std::size_t>(rounds));
 }
 
 TEST(Unplugged, ReadsAndQueriesKeepFailingWithTheSystemsCodeUntilRelease) {
