@@ -75,10 +75,14 @@ class StreamPort final : public SerialPort {
     return {count, 0};
   }
 
-  WaitResult wait_readable() override {
-    std::unique_lock lock(feed_.mutex);
-    feed_.changed.wait(lock, [&] { return feed_.interrupted || feed_.frame_bytes_left > 0 || !feed_.answers.empty(); });
-    return std::exchange(feed_.interrupted, false) ? WaitResult::interrupted : WaitResult::readable;
+  IoResult receive(std::uint8_t* destination, std::size_t max) override {
+    {
+      std::unique_lock lock(feed_.mutex);
+      feed_.changed.wait(lock,
+                         [&] { return feed_.interrupted || feed_.frame_bytes_left > 0 || !feed_.answers.empty(); });
+      if (std::exchange(feed_.interrupted, false)) return {0, 0, false, true};
+    }
+    return read(destination, max);
   }
 
   void wait_for_interrupt() override {
@@ -107,7 +111,6 @@ class StreamPort final : public SerialPort {
     cts_on = true;
     return true;
   }
-  int hang_up_error() const override { return EIO; }
 
  private:
   Feed& feed_;

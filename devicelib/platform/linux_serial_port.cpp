@@ -1,19 +1,25 @@
-// Serial ports on Linux: termios for the line, poll() with an eventfd for wake-ups, flock() for exclusive
-// use.
+// Serial ports on Linux: termios for the line, flock() for exclusive use, and two open descriptions of the
+// tty: a non-blocking one for writes and everything else, and a blocking one on which the receive thread
+// sleeps in read(). A blocked read costs one system call per burst of bytes, where poll() and then read()
+// cost two.
+//
+// A blocked tty read can be ended without a signal: it gives up with EAGAIN when it wakes and finds its
+// description non-blocking, and setting the line's termios (to what it already is) wakes every reader.
 //
 // Port n is $PEKOLM_PORT_DIR/com<n> when that variable is set (usually a link to a pty slave, as the
 // simulator makes), otherwise /dev/ttyS<n-1>.
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -64,9 +70,9 @@ void release_tty(int fd) {
 
 class PosixSerialPort final : public SerialPort {
  public:
-  PosixSerialPort(int fd, int wake_fd) : fd_(fd), wake_fd_(wake_fd) {}
+  PosixSerialPort(int fd, int receive_fd) : fd_(fd), receive_fd_(receive_fd) {}
   ~PosixSerialPort() override {
-    ::close(wake_fd_);
+    ::close(receive_fd_);
     release_tty(fd_);
   }
 
@@ -121,34 +127,31 @@ class PosixSerialPort final : public SerialPort {
     }
   }
 
-  WaitResult wait_readable() override {
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+  IoResult receive(std::uint8_t* destination, std::size_t max) override {
     for (;;) {
-      if (::poll(fds, 2, -1) < 0) {
-        if (errno == EINTR) continue;
-        return WaitResult::hung_up;
-      }
-      if (fds[1].revents & POLLIN) {
-        std::uint64_t count;
-        [[maybe_unused]] auto ignored = ::read(wake_fd_, &count, sizeof count);
-        return WaitResult::interrupted;
-      }
-      if (fds[0].revents & POLLIN) return WaitResult::readable;
-      if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return WaitResult::hung_up;
+      const ssize_t n = ::read(receive_fd_, destination, max);
+      if (n > 0) return {static_cast<std::size_t>(n), 0};
+      if (n == 0) return {0, EIO, true};  // end of file: the device was hung up
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN) return {0, errno, went_away(errno)};
+      // An interrupt made the description non-blocking. Blocking again before looking at the request, so
+      // that one coming after the look ends the next read in turn. Without a request (an interrupt whose
+      // request an earlier look took) this is only a read more.
+      ::fcntl(receive_fd_, F_SETFL, 0);
+      if (interrupt_requested_.exchange(false)) return {0, 0, false, true};
     }
   }
 
   void wait_for_interrupt() override {
-    pollfd wake{wake_fd_, POLLIN, 0};
-    while (::poll(&wake, 1, -1) < 0 && errno == EINTR) {
-    }
-    std::uint64_t count;
-    [[maybe_unused]] auto ignored = ::read(wake_fd_, &count, sizeof count);
+    while (!interrupt_requested_.exchange(false)) interrupt_requested_.wait(false);
   }
 
   void interrupt_wait() override {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] auto ignored = ::write(wake_fd_, &one, sizeof one);
+    interrupt_requested_ = true;
+    interrupt_requested_.notify_all();
+    ::fcntl(receive_fd_, F_SETFL, O_NONBLOCK);
+    termios line{};
+    if (::tcgetattr(fd_, &line) == 0) ::tcsetattr(fd_, TCSANOW, &line);
   }
 
   int purge_input() override { return ::tcflush(fd_, TCIFLUSH) == 0 ? 0 : errno; }
@@ -157,8 +160,6 @@ class PosixSerialPort final : public SerialPort {
   // on a pty are still in the kernel until the other side's read: the last command before a release
   // would be lost.
   int purge_all() override { return purge_input(); }
-
-  int hang_up_error() const override { return EIO; }
 
   bool read_cts(bool& cts_on) override {
     int status = 0;
@@ -169,7 +170,8 @@ class PosixSerialPort final : public SerialPort {
 
  private:
   int fd_;
-  int wake_fd_;
+  int receive_fd_;
+  std::atomic<bool> interrupt_requested_{false};
 };
 
 // Modem lines and low latency are wishes: a pty has no modem lines, and only some drivers have a latency
@@ -231,14 +233,19 @@ std::unique_ptr<SerialPort> open_system_serial_port(int port_number, const LineS
     ::close(fd);
     return nullptr;
   }
-  ::ioctl(fd, TIOCEXCL);
-  int wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wake_fd < 0) {
-    os_error = errno;
-    release_tty(fd);
+  // Opened again before TIOCEXCL would keep this opener out too; the path must still lead to the same tty.
+  const int receive_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  struct stat first {};
+  struct stat second {};
+  if (receive_fd < 0 || ::fstat(fd, &first) != 0 || ::fstat(receive_fd, &second) != 0 ||
+      first.st_rdev != second.st_rdev) {
+    os_error = receive_fd < 0 ? errno : EBUSY;
+    if (receive_fd >= 0) ::close(receive_fd);
+    ::close(fd);
     return nullptr;
   }
-  return std::make_unique<PosixSerialPort>(fd, wake_fd);
+  ::ioctl(fd, TIOCEXCL);
+  return std::make_unique<PosixSerialPort>(fd, receive_fd);
 }
 
 }  // namespace pekolm::platform

@@ -21,14 +21,9 @@ struct LineSettings {
 // Result of one read or write: the bytes moved, or an OS error code (errno on Linux).
 struct IoResult {
   std::size_t bytes = 0;
-  int error = 0;      // 0 on success
-  bool gone = false;  // the device went away (unplugged, hung up): no read will deliver again
-};
-
-enum class WaitResult {
-  readable,     // bytes are waiting
-  interrupted,  // interrupt_wait() was called (a stop or clear request)
-  hung_up,      // the device went away; reading again would fail the same way
+  int error = 0;             // 0 on success
+  bool gone = false;         // the device went away (unplugged, hung up): no read will deliver again
+  bool interrupted = false;  // receive() only: interrupt_wait() ended the wait, and nothing was read
 };
 
 // One open serial port. Reads happen on the receive thread only; writes, purges and the modem status come
@@ -41,12 +36,13 @@ class SerialPort {
   virtual IoResult read(std::uint8_t* destination, std::size_t max) = 0;
   // Writes all bytes, or stops after 100 ms + 2 ms per byte; a write cut short reports fewer bytes.
   virtual IoResult write(const std::uint8_t* source, std::size_t count) = 0;
-  // Blocks until bytes are waiting, the device went away, or interrupt_wait() is called. An interrupt that
-  // comes while nobody waits is kept for the next wait, so none is lost.
-  virtual WaitResult wait_readable() = 0;
+  // Blocks until bytes have arrived and takes them, at most `max`; or until the device went away (an error
+  // with `gone`), or interrupt_wait() is called (`interrupted`, no bytes). An interrupt that comes while
+  // nobody waits is kept for the next wait, so none is lost.
+  virtual IoResult receive(std::uint8_t* destination, std::size_t max) = 0;
   // Blocks until interrupt_wait() is called; used once the device has gone, to idle without spinning.
   virtual void wait_for_interrupt() = 0;
-  // Aborts a pending or the next wait: the "abort a pending read" of a purge.
+  // Aborts a pending or the next receive() or wait: the "abort a pending read" of a purge.
   virtual void interrupt_wait() = 0;
   // Discards what the driver holds of the input; returns 0 or an OS error code.
   virtual int purge_input() = 0;
@@ -54,8 +50,6 @@ class SerialPort {
   virtual int purge_all() = 0;
   // Reads the CTS line. False when the modem status cannot be read (CTS then counts as off).
   virtual bool read_cts(bool& cts_on) = 0;
-  // The OS error code that reports a device gone away when a wait, not a read, found it so.
-  virtual int hang_up_error() const = 0;
 };
 
 // Opens port `port_number` (1..255) and applies the settings. On failure returns null and sets os_error.

@@ -48,20 +48,17 @@ class WindowsSerialPort final : public SerialPort {
     return {written, 0};
   }
 
-  WaitResult wait_readable() override {
+  IoResult receive(std::uint8_t* destination, std::size_t max) override {
     for (;;) {
       DWORD errors = 0;
       COMSTAT status{};
       if (!ClearCommError(port_, &errors, &status)) {
         const DWORD error = GetLastError();
-        if (went_away(error)) {
-          hang_up_error_ = static_cast<int>(error);
-          return WaitResult::hung_up;
-        }
+        if (went_away(error)) return {0, static_cast<int>(error), true};
         status.cbInQue = 1;  // let the read find out and report it
       }
-      if (status.cbInQue > 0) return WaitResult::readable;
-      if (WaitForSingleObject(wake_, 1) == WAIT_OBJECT_0) return WaitResult::interrupted;
+      if (status.cbInQue > 0) return read(destination, max);
+      if (WaitForSingleObject(wake_, 1) == WAIT_OBJECT_0) return {0, 0, false, true};
     }
   }
 
@@ -81,12 +78,9 @@ class WindowsSerialPort final : public SerialPort {
     return true;
   }
 
-  int hang_up_error() const override { return hang_up_error_ != 0 ? hang_up_error_ : ERROR_BAD_COMMAND; }
-
  private:
   HANDLE port_;
   HANDLE wake_;
-  int hang_up_error_ = 0;  // what the failed look at the port said; set and read on the receive thread
 };
 
 // Time-outs, line settings and queue sizes, in this order; returns 0 or the OS error code.

@@ -92,16 +92,7 @@ void ReceiveThread::run(Device& device) {
     } else if (read_first) {
       read = device.port->read(reassembly.free_space(), room);
     } else {
-      switch (device.port->wait_readable()) {
-        case platform::WaitResult::readable:
-          read = device.port->read(reassembly.free_space(), room);
-          break;
-        case platform::WaitResult::interrupted:
-          break;  // an aborted read: nothing arrived
-        case platform::WaitResult::hung_up:
-          read = {0, device.port->hang_up_error(), true};
-          break;
-      }
+      read = device.port->receive(reassembly.free_space(), room);  // an interrupted one brings nothing
     }
     // A read that did not fill the buffer has emptied the port's queue.
     read_first = read.error == 0 && read.bytes == room;

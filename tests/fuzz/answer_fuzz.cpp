@@ -136,11 +136,13 @@ class ScriptedPort final : public platform::SerialPort {
     line().changed.notify_all();
     return {count, 0};
   }
-  platform::WaitResult wait_readable() override {
-    std::unique_lock lock(line().mutex);
-    line().changed.wait(lock, [] { return line().interrupted || !line().incoming.empty(); });
-    if (std::exchange(line().interrupted, false)) return platform::WaitResult::interrupted;
-    return platform::WaitResult::readable;
+  platform::IoResult receive(std::uint8_t* destination, std::size_t max) override {
+    {
+      std::unique_lock lock(line().mutex);
+      line().changed.wait(lock, [] { return line().interrupted || !line().incoming.empty(); });
+      if (std::exchange(line().interrupted, false)) return {0, 0, false, true};
+    }
+    return read(destination, max);
   }
   void wait_for_interrupt() override {
     std::unique_lock lock(line().mutex);
@@ -164,7 +166,6 @@ class ScriptedPort final : public platform::SerialPort {
     cts_on = true;
     return true;
   }
-  int hang_up_error() const override { return 5; }
 };
 
 // Waits until the receive thread has taken every byte, so that what a call's answers leave behind is

@@ -65,11 +65,13 @@ class FailingPort final : public SerialPort {
   }
   int purge_input() override { return plan_.fails(Operation::purge) ? injected : port_->purge_input(); }
   int purge_all() override { return plan_.fails(Operation::purge) ? injected : port_->purge_all(); }
-  WaitResult wait_readable() override { return port_->wait_readable(); }
+  IoResult receive(std::uint8_t* destination, std::size_t max) override {
+    if (plan_.fails(Operation::read)) return {0, injected};
+    return port_->receive(destination, max);
+  }
   void wait_for_interrupt() override { port_->wait_for_interrupt(); }
   void interrupt_wait() override { port_->interrupt_wait(); }
   bool read_cts(bool& cts_on) override { return port_->read_cts(cts_on); }
-  int hang_up_error() const override { return port_->hang_up_error(); }
 
  private:
   std::unique_ptr<SerialPort> port_;

@@ -43,13 +43,14 @@ class FakeSerialPort final : public pekolm::platform::SerialPort {
     return {count, 0};
   }
 
-  pekolm::platform::WaitResult wait_readable() override {
-    std::unique_lock lock(line_->mutex);
-    line_->changed.wait(
-        lock, [&] { return interrupted_ || line_->hung_up || line_->read_error != 0 || !line_->incoming.empty(); });
-    if (std::exchange(interrupted_, false)) return pekolm::platform::WaitResult::interrupted;
-    if (line_->hung_up) return pekolm::platform::WaitResult::hung_up;
-    return pekolm::platform::WaitResult::readable;
+  pekolm::platform::IoResult receive(std::uint8_t* destination, std::size_t max) override {
+    {
+      std::unique_lock lock(line_->mutex);
+      line_->changed.wait(
+          lock, [&] { return interrupted_ || line_->hung_up || line_->read_error != 0 || !line_->incoming.empty(); });
+      if (std::exchange(interrupted_, false)) return {0, 0, false, true};
+    }
+    return read(destination, max);
   }
 
   void wait_for_interrupt() override {
@@ -74,8 +75,6 @@ class FakeSerialPort final : public pekolm::platform::SerialPort {
   }
 
   int purge_all() override { return purge_input(); }
-
-  int hang_up_error() const override { return EIO; }
 
   bool read_cts(bool& cts_on) override {
     std::lock_guard lock(line_->mutex);
