@@ -3,11 +3,13 @@
 // the port ready to be activated again.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "pekolm.h"
 #include "platform/serial_port.h"
@@ -65,9 +67,18 @@ class FailingPort final : public SerialPort {
   }
   int purge_input() override { return plan_.fails(Operation::purge) ? injected : port_->purge_input(); }
   int purge_all() override { return plan_.fails(Operation::purge) ? injected : port_->purge_all(); }
+  // A wait fails only once bytes have come, as a read after a wait would, and they stay for the next call.
   IoResult receive(std::uint8_t* destination, std::size_t max) override {
-    if (plan_.fails(Operation::read)) return {0, injected};
-    return port_->receive(destination, max);
+    if (held_.empty()) {
+      const IoResult received = port_->receive(destination, max);
+      if (received.bytes == 0 || !plan_.fails(Operation::read)) return received;
+      held_.assign(destination, destination + received.bytes);
+      return {0, injected};
+    }
+    const std::size_t n = std::min(max, held_.size());
+    std::copy_n(held_.begin(), n, destination);
+    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(n));
+    return {n, 0};
   }
   void wait_for_interrupt() override { port_->wait_for_interrupt(); }
   void interrupt_wait() override { port_->interrupt_wait(); }
@@ -76,6 +87,7 @@ class FailingPort final : public SerialPort {
  private:
   std::unique_ptr<SerialPort> port_;
   FaultPlan& plan_;
+  std::vector<std::uint8_t> held_;  // taken off the line by a receive reported as failed
 };
 
 TEST(FaultSweep, EveryFailingPlatformOperationIsReportedAndLeavesNothingBehind) {
