@@ -23,6 +23,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <new>
 #include <string>
 
 #include "platform/serial_port.h"
@@ -155,10 +156,10 @@ class PosixSerialPort final : public SerialPort {
   }
 
   int purge_input() override { return ::tcflush(fd_, TCIFLUSH) == 0 ? 0 : errno; }
-  // Nothing of ours is queued for output here: every write waited until its bytes had left, and dropped
-  // what could not leave. Flushing the output as well would only reach bytes already on their way, which
-  // on a pty are still in the kernel until the other side's read: the last command before a release
-  // would be lost.
+  // Nothing of ours is queued for output here: every write that went through waited until its bytes had
+  // left, and dropped what could not leave by its deadline. Flushing the output as well would only reach
+  // bytes already on their way, which on a pty are still in the kernel until the other side's read: the
+  // last command before a release would be lost.
   int purge_all() override { return purge_input(); }
 
   bool read_cts(bool& cts_on) override {
@@ -228,24 +229,31 @@ std::unique_ptr<SerialPort> open_system_serial_port(int port_number, const LineS
     ::close(fd);
     return nullptr;
   }
-  if (int error = configure_line(fd, settings); error != 0) {
-    os_error = error;
-    ::close(fd);
-    return nullptr;
-  }
-  // Opened again before TIOCEXCL would keep this opener out too; the path must still lead to the same tty.
-  const int receive_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  // The receive thread's description: opened before TIOCEXCL would keep this opener out too, and before the
+  // line is configured, since every open raises the modem lines again. The path must still lead to the
+  // same tty.
+  const int receive_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   struct stat first {};
   struct stat second {};
+  int error = 0;
   if (receive_fd < 0 || ::fstat(fd, &first) != 0 || ::fstat(receive_fd, &second) != 0 ||
-      first.st_rdev != second.st_rdev) {
-    os_error = receive_fd < 0 ? errno : EBUSY;
+      ::fcntl(receive_fd, F_SETFL, 0) != 0) {
+    error = errno;
+  } else if (first.st_rdev != second.st_rdev) {
+    error = EBUSY;
+  } else {
+    error = configure_line(fd, settings);
+  }
+  std::unique_ptr<SerialPort> port;
+  if (error == 0) port.reset(new (std::nothrow) PosixSerialPort(fd, receive_fd));
+  if (!port) {
+    os_error = error != 0 ? error : ENOMEM;
     if (receive_fd >= 0) ::close(receive_fd);
     ::close(fd);
     return nullptr;
   }
   ::ioctl(fd, TIOCEXCL);
-  return std::make_unique<PosixSerialPort>(fd, receive_fd);
+  return port;
 }
 
 }  // namespace pekolm::platform

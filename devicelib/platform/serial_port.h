@@ -38,7 +38,8 @@ class SerialPort {
   virtual IoResult write(const std::uint8_t* source, std::size_t count) = 0;
   // Blocks until bytes have arrived and takes them, at most `max`; or until the device went away (an error
   // with `gone`), or interrupt_wait() is called (`interrupted`, no bytes). An interrupt that comes while
-  // nobody waits is kept for the next wait, so none is lost.
+  // nobody waits is kept, so none is lost: the next receive() returns either bytes already waiting or the
+  // interrupt.
   virtual IoResult receive(std::uint8_t* destination, std::size_t max) = 0;
   // Blocks until interrupt_wait() is called; used once the device has gone, to idle without spinning.
   virtual void wait_for_interrupt() = 0;
@@ -46,7 +47,8 @@ class SerialPort {
   virtual void interrupt_wait() = 0;
   // Discards what the driver holds of the input; returns 0 or an OS error code.
   virtual int purge_input() = 0;
-  // Discards input and output the driver holds; returns 0 or an OS error code.
+  // Discards what the driver holds before the port is closed: the input, and output that a write left
+  // queued (on Linux none is: a write waits until its bytes have left). Returns 0 or an OS error code.
   virtual int purge_all() = 0;
   // Reads the CTS line. False when the modem status cannot be read (CTS then counts as off).
   virtual bool read_cts(bool& cts_on) = 0;

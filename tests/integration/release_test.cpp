@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -84,6 +85,32 @@ TEST(Release, PurgeKeepsWhatWasWrittenBeforeIt) {
     ASSERT_EQ(serial->purge_all(), 0);
   }
   EXPECT_EQ(amplifier.wait_for_commands(rounds, 5s).size(), static_cast<std::size_t>(rounds));
+}
+
+// A clear or a release interrupts the receive thread once; on a silent line a lost interrupt would leave
+// it asleep for good. One interrupt must end a receive, whether it comes before the receive or during it.
+TEST(Release, OneInterruptEndsAReceiveOnASilentLine) {
+  const int port = 66;
+  SimulatedAmplifier amplifier(port, quiet());
+  int os_error = 0;
+  auto serial = pekolm::platform::open_system_serial_port(port, {115200, false}, os_error);
+  ASSERT_NE(serial, nullptr) << os_error;
+  std::uint8_t byte = 0;
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE(round);
+    const bool during = round % 2 == 1;
+    if (!during) serial->interrupt_wait();
+    auto received = std::async(std::launch::async, [&] { return serial->receive(&byte, 1); });
+    if (during) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(round % 4));  // sometimes before the read begins
+      serial->interrupt_wait();
+    }
+    if (received.wait_for(2s) != std::future_status::ready) {
+      ADD_FAILURE() << "the interrupt was lost";
+      while (received.wait_for(100ms) != std::future_status::ready) serial->interrupt_wait();
+    }
+    EXPECT_TRUE(received.get().interrupted);
+  }
 }
 
 TEST(Unplugged, ReadsAndQueriesKeepFailingWithTheSystemsCodeUntilRelease) {

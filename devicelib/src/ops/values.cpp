@@ -52,8 +52,9 @@ PEKOLM_API int KolmclearDLLbuffer(int port) noexcept {
       for (ValueRing& ring : device.rings) ring.clear();
       device.clear_requested = true;
       device.port->purge_input();
-      device.port->interrupt_wait();
     }
+    // Outside the lock: waking a blocked read may reprogram the line.
+    device.port->interrupt_wait();
     // The receive thread needs the buffer mutex to finish its frame before it can acknowledge.
     while (!device.clear_acknowledged.wait_for(100ms) && !device.calls.closing()) device.port->interrupt_wait();
     if (device.calls.closing()) return fail(error::bad_port);
