@@ -69,15 +69,23 @@ TEST(Release, CutsShortEveryWaitingCallAndLeavesThePortFree) {
   }
 }
 
+// The platform's own port on a silent simulated line, without the library around it.
+class SystemPort : public ::testing::Test {
+ protected:
+  static constexpr int port = 65;
+  void SetUp() override {
+    int os_error = 0;
+    serial = pekolm::platform::open_system_serial_port(port, {115200, false}, os_error);
+    ASSERT_NE(serial, nullptr) << os_error;
+  }
+  SimulatedAmplifier amplifier{port, quiet()};
+  std::unique_ptr<pekolm::platform::SerialPort> serial;
+};
+
 // A write that has returned has left; the purge of a release must not take it back. On a pty the bytes
 // wait a moment in the kernel before the other side can read them, and a purge of the output would
 // drop them there: the last command before a release then never reached the amplifier.
-TEST(Release, PurgeKeepsWhatWasWrittenBeforeIt) {
-  const int port = 65;
-  SimulatedAmplifier amplifier(port, quiet());
-  int os_error = 0;
-  auto serial = pekolm::platform::open_system_serial_port(port, {115200, false}, os_error);
-  ASSERT_NE(serial, nullptr) << os_error;
+TEST_F(SystemPort, PurgeKeepsWhatWasWrittenBeforeIt) {
   constexpr int rounds = 300;
   const std::uint8_t get_value = 0x3B;
   for (int round = 0; round < rounds; ++round) {
@@ -89,12 +97,7 @@ TEST(Release, PurgeKeepsWhatWasWrittenBeforeIt) {
 
 // A clear or a release interrupts the receive thread once; on a silent line a lost interrupt would leave
 // it asleep for good. One interrupt must end a receive, whether it comes before the receive or during it.
-TEST(Release, OneInterruptEndsAReceiveOnASilentLine) {
-  const int port = 66;
-  SimulatedAmplifier amplifier(port, quiet());
-  int os_error = 0;
-  auto serial = pekolm::platform::open_system_serial_port(port, {115200, false}, os_error);
-  ASSERT_NE(serial, nullptr) << os_error;
+TEST_F(SystemPort, OneInterruptEndsAReceiveOnASilentLine) {
   std::uint8_t byte = 0;
   for (int round = 0; round < 40; ++round) {
     SCOPED_TRACE(round);
