@@ -4,7 +4,11 @@
 // takes the values of all of them. Compares what reading costs the reading threads (in B the library's
 // receive threads): CPU and read calls per frame.
 //
-//   streaming_bench [--ports N (16; 1..255)] [--seconds S (10)]
+// This machine's pace varies by more than the difference measured: the same phase, run twice, may differ by
+// a fifth. So each phase's time is cut into rounds and the phases take turns, A B, B A, A B, ..., so that a
+// slower stretch weighs on both alike; each round's ratio is printed, to show how far they scatter.
+//
+//   streaming_bench [--ports N (16; 1..255)] [--seconds S per phase (10)] [--rounds R (3; 1..20)]
 //
 // Exits 1 when a port cannot be set up or activated, 2 when the library lost, repeated or mangled frames.
 #include <pthread.h>
@@ -41,7 +45,7 @@ constexpr int ring_size = 16384;  // over 8 s of values per channel: the reader 
 struct Phase {
   std::uint64_t sent = 0, overrun = 0;
   bench::CounterCheck check;
-  bench::TaskUsage usage;  // of the reading threads
+  bench::TaskUsage usage{0, 0};  // of the reading threads
   bench::Pacing pacing;
   double cpu_per_1000() const {
     return check.received != 0 ? usage.cpu_seconds * 1e6 / static_cast<double>(check.received) : 0;
@@ -52,6 +56,15 @@ struct Phase {
                : -1;
   }
   bool clean() const { return check.lost == 0 && check.duplicated == 0 && check.corrupted == 0; }
+  void add(const Phase& round) {
+    sent += round.sent;
+    overrun += round.overrun;
+    check.add(round.check);
+    usage += round.usage;
+    const double streamed = pacing.seconds + round.pacing.seconds;  // add() merges harness threads side by side
+    pacing.add(round.pacing);
+    pacing.seconds = streamed;
+  }
 };
 
 Phase collect(const Ports& ports, const bench::TaskUsage& usage, const bench::Pacing& pacing) {
@@ -176,28 +189,49 @@ double ratio(double library, double plain) { return plain > 0 && library >= 0 ? 
 }  // namespace
 
 int main(int argc, char** argv) {
-  int port_count = 16;
+  int port_count = 16, rounds = 3;
   double seconds = 10;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--ports") == 0) port_count = std::atoi(argv[i + 1]);
     if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atof(argv[i + 1]);
+    if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::atoi(argv[i + 1]);
   }
-  if (argc % 2 == 0 || port_count < 1 || port_count > 255 || !(seconds > 0)) {
-    std::fprintf(stderr, "usage: %s [--ports 1..255] [--seconds S]\n", argv[0]);
+  if (argc % 2 == 0 || port_count < 1 || port_count > 255 || !(seconds > 0) || rounds < 1 || rounds > 20) {
+    std::fprintf(stderr, "usage: %s [--ports 1..255] [--seconds S] [--rounds 1..20]\n", argv[0]);
     return 1;
   }
   bench::raise_descriptor_limit();
 
   bench::PortDir dir;
   const Ports ports = bench::linked_ports(port_count, dir);
-  std::printf("%d ports, %.0f frames/s each, %.1f s per phase\n", port_count, bench::frame_rate, seconds);
+  const double round_seconds = seconds / rounds;
+  std::printf("%d ports, %.0f frames/s each, %.1f s per phase in %d rounds\n", port_count, bench::frame_rate, seconds,
+              rounds);
 
   Phase plain, library;
   bench::TaskUsage taking;
-  if (!plain_phase(ports, seconds, plain)) return 1;
+  std::string round_ratios;
+  for (int round = 0; round < rounds; ++round) {
+    Phase plain_round, library_round;
+    bench::TaskUsage taking_round;
+    for (int turn = 0; turn < 2; ++turn) {
+      for (const auto& port : ports) port->reset();
+      if ((turn == 0) == (round % 2 == 0)) {
+        if (!plain_phase(ports, round_seconds, plain_round)) return 1;
+      } else if (!library_phase(ports, round_seconds, library_round, taking_round)) {
+        return 1;
+      }
+    }
+    const double round_ratio = ratio(library_round.cpu_per_1000(), plain_round.cpu_per_1000());
+    std::printf("round %d: library / plain, CPU per frame %.2f\n", round + 1, round_ratio);
+    char formatted[16];
+    std::snprintf(formatted, sizeof formatted, "%s%.2f", round == 0 ? "" : ",", round_ratio);
+    round_ratios += formatted;
+    plain.add(plain_round);
+    library.add(library_round);
+    taking += taking_round;
+  }
   print("phase A: plain reads, one thread per port", plain);
-  for (const auto& port : ports) port->reset();
-  if (!library_phase(ports, seconds, library, taking)) return 1;
   print("phase B: the library's receive threads, one KolmreadMultiple thread", library);
   std::printf("  the KolmreadMultiple thread itself: CPU %.3f s\n", taking.cpu_seconds);
 
@@ -205,13 +239,15 @@ int main(int argc, char** argv) {
   const double ratio_calls = ratio(library.calls_per_frame(), plain.calls_per_frame());
   std::printf("library / plain: CPU per frame %.2f, read calls per frame %.2f\n", ratio_cpu, ratio_calls);
   std::printf(
-      "SUMMARY streaming ports=%d seconds=%.1f plain_sent=%llu plain_lost=%llu plain_dup=%llu plain_corrupt=%llu "
+      "SUMMARY streaming ports=%d seconds=%.1f rounds=%d plain_sent=%llu plain_lost=%llu plain_dup=%llu "
+      "plain_corrupt=%llu "
       "plain_overrun=%llu plain_late_pct=%.1f lib_sent=%llu lib_lost=%llu lib_dup=%llu lib_corrupt=%llu "
       "lib_overrun=%llu lib_late_pct=%.1f cpu_ms_per_1000_plain=%.3f cpu_ms_per_1000_lib=%.3f ratio_cpu=%.2f "
-      "syscalls_per_frame_plain=%.2f syscalls_per_frame_lib=%.2f ratio_syscalls=%.2f\n",
-      port_count, seconds, u(plain.sent), u(plain.check.lost), u(plain.check.duplicated), u(plain.check.corrupted),
-      u(plain.overrun), late_percent(plain), u(library.sent), u(library.check.lost), u(library.check.duplicated),
-      u(library.check.corrupted), u(library.overrun), late_percent(library), plain.cpu_per_1000(),
-      library.cpu_per_1000(), ratio_cpu, plain.calls_per_frame(), library.calls_per_frame(), ratio_calls);
+      "ratio_cpu_rounds=%s syscalls_per_frame_plain=%.2f syscalls_per_frame_lib=%.2f ratio_syscalls=%.2f\n",
+      port_count, seconds, rounds, u(plain.sent), u(plain.check.lost), u(plain.check.duplicated),
+      u(plain.check.corrupted), u(plain.overrun), late_percent(plain), u(library.sent), u(library.check.lost),
+      u(library.check.duplicated), u(library.check.corrupted), u(library.overrun), late_percent(library),
+      plain.cpu_per_1000(), library.cpu_per_1000(), ratio_cpu, round_ratios.c_str(), plain.calls_per_frame(),
+      library.calls_per_frame(), ratio_calls);
   return library.clean() ? 0 : 2;
 }
