@@ -138,12 +138,17 @@ bool activate_all(const Ports& ports) {
 
 bool library_phase(const Ports& ports, double seconds, Phase& phase, bench::TaskUsage& taking) {
   const bool activated = activate_all(ports);
-  // Now the tasks of the process are the main thread and the library's receive threads.
+  // Now the tasks of the process are the main thread and the library's receive threads, once the joined
+  // activators have left /proc, which may take a moment: a task gone before it is asked counts as unreadable.
   std::vector<pid_t> library;
-  for (pid_t tid : bench::task_ids()) {
-    if (tid != bench::this_tid()) library.push_back(tid);
+  for (int look = 0; look < 100 && (look == 0 || library.size() > ports.size()); ++look) {
+    if (look != 0) std::this_thread::sleep_for(1ms);
+    library.clear();
+    for (pid_t tid : bench::task_ids()) {
+      if (tid != bench::this_tid()) library.push_back(tid);
+    }
   }
-  std::printf("library receive threads: %zu\n", library.size());
+  if (library.size() != ports.size()) std::printf("library receive threads: %zu\n", library.size());
 
   std::atomic<bool> stop{false};
   std::atomic<pid_t> reader_tid{0};
@@ -213,7 +218,7 @@ int main(int argc, char** argv) {
               rounds);
 
   Phase plain, library;
-  bench::TaskUsage taking;
+  bench::TaskUsage taking{0, 0};
   std::string round_ratios;
   for (int round = 0; round < rounds; ++round) {
     Phase plain_round, library_round;
