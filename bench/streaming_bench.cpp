@@ -140,13 +140,15 @@ bool library_phase(const Ports& ports, double seconds, Phase& phase, bench::Task
   const bool activated = activate_all(ports);
   // Now the tasks of the process are the main thread and the library's receive threads, once the joined
   // activators have left /proc, which may take a moment: a task gone before it is asked counts as unreadable.
-  std::vector<pid_t> library;
-  for (int look = 0; look < 100 && (look == 0 || library.size() > ports.size()); ++look) {
-    if (look != 0) std::this_thread::sleep_for(1ms);
-    library.clear();
-    for (pid_t tid : bench::task_ids()) {
-      if (tid != bench::this_tid()) library.push_back(tid);
-    }
+  const auto other_tasks = [] {
+    std::vector<pid_t> tids = bench::task_ids();
+    std::erase(tids, bench::this_tid());
+    return tids;
+  };
+  std::vector<pid_t> library = other_tasks();
+  for (int look = 0; look < 100 && library.size() > ports.size(); ++look) {
+    std::this_thread::sleep_for(1ms);
+    library = other_tasks();
   }
   if (library.size() != ports.size()) std::printf("library receive threads: %zu\n", library.size());
 
