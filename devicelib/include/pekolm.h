@@ -60,6 +60,10 @@
  * left it, and only then closes it; once it returns no byte reaches the port, and the port can be opened
  * again at once, by any user.
  *
+ * Processes. Ports are not inherited: a port's descriptors are closed on exec, and a child of fork() finds
+ * every port of its parent closed (0x30000101) and leaves them to the parent, untouched; it may open ports
+ * of its own. On Linux a port never takes descriptor 0, 1 or 2.
+ *
  * Pointer arguments must not be NULL; a NULL pointer is refused with 0x30000100.
  */
 #ifndef PEKOLM_H
@@ -132,8 +136,9 @@ PEKOLM_API int KolmactivateExtended(int port, int baud, int bufferSize, int flag
 /* KolmactivateExtended with flags 0. */
 PEKOLM_API int KolmactExt(int port, int baud, int bufferSize) PEKOLM_NOEXCEPT;
 /* Stops the receive thread and closes the port. Cuts short the waits of other threads' calls on the port,
- * then blocks until those calls have left and the receive thread has ended (normally a few milliseconds).
- * Fails with 0x30000101 when the port is not open or another thread is already releasing it. */
+ * then blocks until those calls have left and the receive thread has ended (normally a few milliseconds; a
+ * receive thread that cannot be woken is given 2 s, then left behind holding the device, which a later
+ * activation then finds busy). Fails with 0x30000101 when the port is not open or another thread is already releasing it. */
 PEKOLM_API int Kolmrelease(int port) PEKOLM_NOEXCEPT;
 
 /* ---- measured values (channels 1..4) ----

@@ -64,9 +64,12 @@ bool went_away(int os_error) { return os_error == EIO || os_error == ENXIO || os
 
 // The exclusive mode belongs to the tty, not to the descriptor: left on, it keeps every other non-root
 // opener out for as long as anything else holds the device open, this process's next activation included.
+// The lock belongs to the open description, which a forked child may share until it lets go: unlocked
+// here, the device is free when the release returns.
 void release_tty(int fd) {
   ::ioctl(fd, TIOCNXCL);
-  ::close(fd);  // also drops the flock
+  ::flock(fd, LOCK_UN);
+  ::close(fd);
 }
 
 class PosixSerialPort final : public SerialPort {
@@ -162,6 +165,14 @@ class PosixSerialPort final : public SerialPort {
   // last command before a release would be lost.
   int purge_all() override { return purge_input(); }
 
+  // The child's descriptors share the parent's open descriptions, and with them the exclusive lock: closed
+  // here, the lock goes with the parent's release. No TIOCNXCL: the exclusive mode is the tty's, the
+  // parent's still.
+  void forget_in_forked_child() override {
+    ::close(receive_fd_);
+    ::close(fd_);
+  }
+
   bool read_cts(bool& cts_on) override {
     int status = 0;
     if (::ioctl(fd_, TIOCMGET, &status) != 0) return false;
@@ -214,11 +225,47 @@ int configure_line(int fd, const LineSettings& settings) {
   return 0;
 }
 
+// Opened close-on-exec and never as descriptor 0, 1 or 2: in a program started with one of those closed,
+// the port would take its number and receive what the program writes to standard output or error.
+int open_port_descriptor(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0 || fd > STDERR_FILENO) return fd;
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  const int saved_errno = errno;
+  ::close(fd);
+  errno = saved_errno;
+  return moved;
+}
+
+// Both descriptors must lead to one tty: the wake of the receive thread sets the line through the one and
+// ends the read on the other. A path that gives every open a new tty of its own (a pty multiplexer such as
+// /dev/ptmx) or another tty each time fails here instead of leaving the receive thread asleep for good.
+// Returns 0 or an OS error code.
+int check_one_line(int fd, int receive_fd) {
+  unsigned pty_number = 0;
+  if (::ioctl(fd, TIOCGPTN, &pty_number) == 0) return ENOTTY;  // the master side of a pty, not a line
+  struct stat first {};
+  struct stat second {};
+  if (::fstat(fd, &first) != 0 || ::fstat(receive_fd, &second) != 0) return errno;
+  if (first.st_dev != second.st_dev || first.st_ino != second.st_ino || first.st_rdev != second.st_rdev) {
+    return EBUSY;
+  }
+  // The tty behind the node: a multiplexing node (the console, say) may lead each open elsewhere. Kernels
+  // without the request are left to the node's identity above.
+  unsigned first_tty = 0;
+  unsigned second_tty = 0;
+  if (::ioctl(fd, TIOCGDEV, &first_tty) == 0 && ::ioctl(receive_fd, TIOCGDEV, &second_tty) == 0 &&
+      first_tty != second_tty) {
+    return EBUSY;
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::unique_ptr<SerialPort> open_system_serial_port(int port_number, const LineSettings& settings, int& os_error) {
   const std::string path = device_path(port_number);
-  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  int fd = open_port_descriptor(path);
   if (fd < 0) {
     os_error = errno;
     return nullptr;
@@ -232,17 +279,13 @@ std::unique_ptr<SerialPort> open_system_serial_port(int port_number, const LineS
   // The receive thread's description: opened before TIOCEXCL would keep this opener out too, and before the
   // line is configured, since every open raises the modem lines again. The path must still lead to the
   // same tty.
-  const int receive_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  struct stat first {};
-  struct stat second {};
+  const int receive_fd = open_port_descriptor(path);
   int error = 0;
-  if (receive_fd < 0 || ::fstat(fd, &first) != 0 || ::fstat(receive_fd, &second) != 0 ||
-      ::fcntl(receive_fd, F_SETFL, 0) != 0) {
+  if (receive_fd < 0 || ::fcntl(receive_fd, F_SETFL, 0) != 0) {
     error = errno;
-  } else if (first.st_rdev != second.st_rdev) {
-    error = EBUSY;
   } else {
-    error = configure_line(fd, settings);
+    error = check_one_line(fd, receive_fd);
+    if (error == 0) error = configure_line(fd, settings);
   }
   std::unique_ptr<SerialPort> port;
   if (error == 0) port.reset(new (std::nothrow) PosixSerialPort(fd, receive_fd));

@@ -52,6 +52,10 @@ class SerialPort {
   virtual int purge_all() = 0;
   // Reads the CTS line. False when the modem status cannot be read (CTS then counts as off).
   virtual bool read_cts(bool& cts_on) = 0;
+  // In the child of a fork(), the only call a port gets: lets go of this process's hold on the device
+  // without touching the line or its settings, which stay the parent's. The object is never used or
+  // destroyed afterwards. Nothing to do where there is no fork().
+  virtual void forget_in_forked_child() {}
 };
 
 // Opens port `port_number` (1..255) and applies the settings. On failure returns null and sets os_error.

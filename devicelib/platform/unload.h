@@ -1,4 +1,5 @@
-// What the system allows while the library is unloaded with ports still open.
+// What the system allows while the library is unloaded with ports still open, and what it does to the
+// library's state when the process forks.
 #pragma once
 
 namespace pekolm::platform {
@@ -11,5 +12,9 @@ bool unloading_with_process();
 // Whether a thread may be joined while the library is unloaded. On Windows the unload holds the loader
 // lock, which every ending thread needs: a join there never returns.
 bool can_join_during_unload();
+
+// Runs `prepare` in the forking thread before a fork(), `parent` after it in the parent and `child` in the
+// child, as pthread_atfork does. Nothing where the system has no fork().
+void on_fork(void (*prepare)(), void (*parent)(), void (*child)());
 
 }  // namespace pekolm::platform

@@ -16,6 +16,8 @@ std::atomic<bool> process_ending{false};
 bool unloading_with_process() { return process_ending.load(); }
 bool can_join_during_unload() { return false; }
 
+void on_fork(void (*)(), void (*)(), void (*)()) {}
+
 }  // namespace pekolm::platform
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {

@@ -2,7 +2,6 @@
 #include "activation.h"
 
 #include <algorithm>
-#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -34,9 +33,7 @@ bool teardown(const std::shared_ptr<Device>& device, Teardown mode) {
   device->calls.drain();
 
   device->answer_event.reset();
-  std::optional<std::chrono::steady_clock::time_point> give_up;
-  if (mode == Teardown::unload) give_up = std::chrono::steady_clock::now() + 2s;
-  const bool finished = device->receiver.stop(*device, give_up);
+  const bool finished = device->receiver.stop(*device, mode == Teardown::unload);
   if (finished) {
     // Closed here rather than with the last reference to the device, so that the port can be opened
     // again as soon as the release returns.

@@ -25,8 +25,8 @@ void sleep_at_least(std::chrono::milliseconds duration);
 
 enum class Teardown { release, unload };
 // Cuts short the waits of other calls on the port and waits until none is inside, then stops the receive
-// thread, closes the port and empties the slot. On unload a receive thread that does not end in time is
-// left behind rather than blocking the process for ever. False when another thread already tears it down.
+// thread, closes the port and empties the slot. A receive thread that does not end in time is left behind
+// with the port rather than blocking the caller for ever. False when another thread already tears it down.
 bool teardown(const std::shared_ptr<Device>& device, Teardown mode = Teardown::release);
 
 // Talks to the amplifier for the first time; the activation's result (0 or -1). Tears the port down when

@@ -90,6 +90,10 @@ struct Device {
   std::atomic<std::uint32_t> last_error{0};        // the last failed operation's
   std::atomic<bool> transmitting{false};           // the amplifier is taken to be sending values
   std::atomic<std::uint32_t> firmware_version{0};  // reported at activation; 0 if that failed
+
+  // Set only in the child of a fork(): the record keeps itself alive there, since its threads, locks and
+  // calls in progress were the parent's and its destruction would wait for them.
+  std::shared_ptr<Device> kept_in_forked_child;
 };
 
 }  // namespace pekolm

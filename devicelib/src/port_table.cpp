@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "api.h"
+#include "platform/unload.h"
 
 namespace pekolm::ports {
 
@@ -71,6 +72,33 @@ void for_each_open(void (*visit)(int port)) {
   }
   for (int port : open_ports) visit(port);
 }
+
+namespace {
+
+// A forked child has only the thread that forked: the ports' receive threads and any call inside a port
+// stayed with the parent. The child forgets every port without touching its line: its exit must neither
+// wait for threads it does not have nor purge the parent's input, and the parent's release must free the
+// device although the child lives on. The table's lock is held across the fork, so that the child finds it
+// free and the slots whole.
+void lock_table_for_fork() { table().mutex.lock(); }
+void unlock_table_after_fork() { table().mutex.unlock(); }
+
+void forget_ports_in_forked_child() {
+  for (std::shared_ptr<Device>& slot : table().slots) {
+    if (!slot) continue;
+    if (slot->port) slot->port->forget_in_forked_child();
+    slot->kept_in_forked_child = slot;
+    slot.reset();
+  }
+  table().mutex.unlock();
+}
+
+[[maybe_unused]] const bool fork_handlers_installed = [] {
+  platform::on_fork(lock_table_for_fork, unlock_table_after_fork, forget_ports_in_forked_child);
+  return true;
+}();
+
+}  // namespace
 
 }  // namespace pekolm::ports
 

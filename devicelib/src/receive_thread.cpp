@@ -56,18 +56,19 @@ void ReceiveThread::start(const std::shared_ptr<Device>& device) {
   });
 }
 
-bool ReceiveThread::stop(Device& device, std::optional<std::chrono::steady_clock::time_point> give_up) {
+bool ReceiveThread::stop(Device& device, bool unloading) {
   stop_requested_ = true;
   if (!thread_.joinable()) return true;
+  const auto give_up = std::chrono::steady_clock::now() + stop_limit;
   device.clear_requested = true;
   device.port->purge_input();
   device.port->interrupt_wait();
   bool finished = false;
   while (!(finished = finished_.wait_for(100ms))) {
     device.port->interrupt_wait();
-    if (give_up && std::chrono::steady_clock::now() > *give_up) break;
+    if (std::chrono::steady_clock::now() > give_up) break;
   }
-  if (finished && (!give_up || platform::can_join_during_unload())) {
+  if (finished && (!unloading || platform::can_join_during_unload())) {
     thread_.join();
     return true;
   }

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <optional>
 #include <thread>
 
 #include "event.h"
@@ -26,11 +25,14 @@ class ReceiveThread {
   void start(const std::shared_ptr<Device>& device);
   bool started() const { return thread_.joinable(); }
 
-  // Ends the thread: stores nothing more, wakes it and joins it. With a limit, used on unload where the
-  // thread may be held up behind the system's loader, a thread that has not ended by then is left behind
-  // with its own reference to the device and the port; stop() then returns false and the port stays open.
-  // Where the system forbids joining during an unload, a thread that has finished is let go instead.
-  bool stop(Device& device, std::optional<std::chrono::steady_clock::time_point> give_up = std::nullopt);
+  // Ends the thread: stores nothing more, wakes it and joins it. A thread that has not ended after
+  // `stop_limit` of wakes (held up behind the system's loader on unload, or asleep on a line that no wake
+  // reaches) is left behind with its own reference to the device and the port; stop() then returns false
+  // and the port stays open. Where the system forbids joining during an unload, a thread that has finished
+  // is let go instead.
+  bool stop(Device& device, bool unloading = false);
+
+  static constexpr std::chrono::seconds stop_limit{2};
 
  private:
   void run(Device& device);

@@ -81,6 +81,44 @@ TEST(Activation, DeviceHeldByAnotherOpenerIsBusy) {
   ::close(intruder);
 }
 
+// Paths that do not lead to one serial line, refused at once: every open of a pty multiplexer makes a new
+// pty, so the receive thread's own descriptor would be another line that no wake reaches.
+TEST(Activation, RefusesWhatIsNoSerialLine) {
+  const struct {
+    const char* target;
+    int code;
+  } links[] = {{"/dev/ptmx", ENOTTY}, {"/dev/null", ENOTTY}};
+  const std::string link = port_dir() + "/com7";
+  for (const auto& [target, code] : links) {
+    SCOPED_TRACE(target);
+    std::filesystem::remove(link);
+    ASSERT_EQ(::symlink(target, link.c_str()), 0);
+    EXPECT_EQ(KolmactExt(7, 115200, 10), -1);
+    EXPECT_EQ(KolmgetLastError(7), code);
+  }
+  std::filesystem::remove(link);
+}
+
+// A program started with a standard descriptor closed must not find its port there: what it then prints
+// would go to the amplifier.
+TEST(Activation, NeverTakesTheStandardDescriptors) {
+  SimulatedAmplifier amplifier(16, quiet());
+  int saved[3];
+  bool taken[3];
+  for (int fd = 0; fd < 3; ++fd) saved[fd] = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  for (int fd = 0; fd < 3; ++fd) ::close(fd);
+  const int activated = amplifier.activate();
+  for (int fd = 0; fd < 3; ++fd) taken[fd] = ::fcntl(fd, F_GETFD) != -1;
+  const int released = Kolmrelease(16);
+  for (int fd = 0; fd < 3; ++fd) {
+    ::dup2(saved[fd], fd);
+    ::close(saved[fd]);
+  }
+  ASSERT_EQ(activated, 0);
+  EXPECT_EQ(released, 0);
+  for (int fd = 0; fd < 3; ++fd) EXPECT_FALSE(taken[fd]) << "descriptor " << fd;
+}
+
 TEST(Activation, FailureOfOnePortDoesNotHideAnotherPortsError) {
   SimulatedAmplifier amplifier(6, quiet());
   amplifier.activate_or_fail();

@@ -175,6 +175,25 @@ TEST_F(FakePort, DeviceThatGoesAwayFailsCleanlyAndCanBeReleased) {
   EXPECT_EQ(Kolmrelease(40), 0);
 }
 
+// A receive thread that no wake reaches must not hold a release up for ever: it is left behind with the
+// port, and the port number is free again.
+TEST_F(FakePort, ReleaseGivesUpOnAReceiveThreadThatCannotBeWoken) {
+  ASSERT_EQ(KolmactExt(40, 9600, 16), 0);
+  {
+    std::lock_guard lock(line->mutex);
+    line->deaf = true;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Kolmrelease(40), 0);
+  EXPECT_GE(elapsed_ms(start), 2000);
+  EXPECT_EQ(KolmactExt(40, 9600, 16), 0);
+  {
+    std::lock_guard lock(line->mutex);
+    line->deaf = false;  // the thread left behind ends now
+  }
+  line->changed.notify_all();
+}
+
 TEST_F(FakePort, StartupTalksToTheAmplifierInOrder) {
   ASSERT_EQ(KolmactivateExtended(40, 9600, 16, 0x200), 0);
   auto written = line->written();

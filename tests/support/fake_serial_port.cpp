@@ -46,8 +46,9 @@ class FakeSerialPort final : public pekolm::platform::SerialPort {
   pekolm::platform::IoResult receive(std::uint8_t* destination, std::size_t max) override {
     {
       std::unique_lock lock(line_->mutex);
-      line_->changed.wait(
-          lock, [&] { return interrupted_ || line_->hung_up || line_->read_error != 0 || !line_->incoming.empty(); });
+      line_->changed.wait(lock, [&] {
+        return (interrupted_ && !line_->deaf) || line_->hung_up || line_->read_error != 0 || !line_->incoming.empty();
+      });
       if (std::exchange(interrupted_, false)) return {0, 0, false, true};
     }
     return read(destination, max);

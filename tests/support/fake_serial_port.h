@@ -38,6 +38,7 @@ struct FakeLine {
   bool cts_readable = true;                                        // false: the modem status cannot be read
   std::optional<std::chrono::steady_clock::time_point> cts_on_at;  // CTS rises then (never if empty)
   bool hung_up = false;                                            // the device went away
+  bool deaf = false;                                               // no interrupt ends a waiting receive
   int read_error = 0;                                              // the next read fails with this errno (once)
   int purges = 0;                                                  // purge calls seen
 

@@ -1,18 +1,25 @@
-// The shared library unloaded with a port still open and streaming: dlclose releases the port (the device
-// can be locked again at once), ends the receive thread and returns.
+// The shared library at the edges of a process's life: unloaded with a port still open and streaming
+// (dlclose releases the port, ends the receive thread and returns), and carried into a forked child.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "kolmsim/simulator.h"
 
 namespace {
+
+using namespace std::chrono_literals;
 
 int count_threads() {
   int n = 0;
@@ -23,32 +30,91 @@ int count_threads() {
   return n;
 }
 
-TEST(Unload, DlcloseReleasesOpenPorts) {
-  char dir[] = "/tmp/pekolm-unload.XXXXXX";
-  ASSERT_NE(::mkdtemp(dir), nullptr);
-  ::setenv("PEKOLM_PORT_DIR", dir, 1);
-  kolmsim::Options options;
-  options.rate_code = 0xAE;  // streaming fast while it unloads
-  kolmsim::Simulator simulator(options);
-  simulator.link_port(dir, 3);
-  const int threads_before = count_threads();
+// A streaming simulated amplifier linked as port 3 and the library loaded at run time.
+class LoadedLibrary : public ::testing::Test {
+ protected:
+  static constexpr int port = 3;
+  void SetUp() override {
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    ::setenv("PEKOLM_PORT_DIR", dir, 1);
+    simulator.link_port(dir, port);
+    threads_before = count_threads();
+    library = ::dlopen(PEKOLM_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << ::dlerror();
+  }
+  void TearDown() override {
+    if (library != nullptr) ::dlclose(library);
+    ::unlink(device().c_str());
+    ::rmdir(dir);
+  }
+  template <typename Function>
+  Function* function(const char* name) {
+    return reinterpret_cast<Function*>(::dlsym(library, name));
+  }
+  int activate() { return function<int(int, int, int, int)>("KolmactivateExtended")(port, 115200, 100, 0); }
+  std::string device() const { return std::string(dir) + "/com" + std::to_string(port); }
 
-  void* library = ::dlopen(PEKOLM_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(library, nullptr) << ::dlerror();
-  auto activate = reinterpret_cast<int (*)(int, int, int, int)>(::dlsym(library, "KolmactivateExtended"));
-  ASSERT_NE(activate, nullptr);
-  ASSERT_EQ(activate(3, 115200, 100, 0), 0);
+  char dir[32] = "/tmp/pekolm-unload.XXXXXX";
+  kolmsim::Simulator simulator{kolmsim::Options{.rate_code = 0xAE}};  // streaming fast
+  int threads_before = 0;
+  void* library = nullptr;
+};
+
+TEST_F(LoadedLibrary, DlcloseReleasesOpenPorts) {
+  ASSERT_EQ(activate(), 0);
   EXPECT_EQ(count_threads(), threads_before + 1);
-  ASSERT_EQ(::dlclose(library), 0);
+  ASSERT_EQ(::dlclose(std::exchange(library, nullptr)), 0);
 
   EXPECT_EQ(count_threads(), threads_before);
-  const std::string device = std::string(dir) + "/com3";
-  int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY);
+  int fd = ::open(device().c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(fd, 0);
   EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
   ::close(fd);
-  ::unlink(device.c_str());
-  ::rmdir(dir);
+}
+
+// The child shares the port's open descriptions with the parent, but none of its threads. It must let go
+// of the device, so that the parent's release frees it; and its exit must neither wait for the parent's
+// receive thread and calls nor touch the line the parent goes on using.
+TEST_F(LoadedLibrary, ForkedChildLeavesThePortsToTheParent) {
+  ASSERT_EQ(activate(), 0);
+  auto release = function<int(int)>("Kolmrelease");
+  auto last_error = function<int(int)>("KolmgetLastError");
+  // A call inside the port at the fork: a query that gets no answer.
+  simulator.set_fault(0xB1, kolmsim::AnswerFault{.silent = true});
+  std::thread caller([&] { function<int(int)>("KolmgetBaudSerial")(port); });
+  std::this_thread::sleep_for(200ms);
+
+  int go[2];
+  ASSERT_EQ(::pipe(go), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(go[1]);
+    char byte = 0;
+    [[maybe_unused]] const ssize_t ignored = ::read(go[0], &byte, 1);
+    std::exit(0);  // runs the library's unload, as any program's end does
+  }
+  ASSERT_GT(child, 0);
+  ::close(go[0]);
+  EXPECT_EQ(release(port), 0);
+  caller.join();
+  EXPECT_EQ(activate(), 0) << "the child kept the device: error " << last_error(port);
+
+  ::close(go[1]);
+  const auto told = std::chrono::steady_clock::now();
+  int status = 0;
+  while (::waitpid(child, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() - told < 10s) {
+    std::this_thread::sleep_for(10ms);
+  }
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - told);
+  if (::kill(child, 0) == 0) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+    FAIL() << "the child's exit hung";
+  }
+  // A leak checker may set its own status: what the parent's threads held is unreachable in the child.
+  EXPECT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_LT(took.count(), 1500) << "the child's exit waited for threads it does not have";
+  EXPECT_EQ(release(port), 0);
 }
 
 }  // namespace
