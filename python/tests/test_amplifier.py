@@ -1,4 +1,5 @@
-"""Amplifier against kolmsim: values, every family of settings, round trips, errors, a vanished device."""
+"""Amplifier against kolmsim: values, every family of settings, round trips, errors, a vanished device,
+arguments refused before they reach the library."""
 
 import errno
 import os
@@ -121,3 +122,40 @@ def test_a_device_that_went_away_fails_every_read(start_kolmsim, tmp_path, monke
             with pytest.raises(pekolm.PekolmError) as raised:
                 read()
             assert raised.value.name == "EIO" and raised.value.values.shape == shape
+
+
+@pytest.mark.parametrize("call, error, says", [
+    # ctypes would pass the low 32 bits: port 1, channel 2, a scale of -2**31, slot 1 set to 0.
+    (lambda a: pekolm.Amplifier(2**32 + 1), ValueError, "port must fit a C int"),
+    (lambda a: a.get_gain(2**32 + 2), ValueError, "channel must fit a C int (-2147483648..2147483647), not 42949"),
+    (lambda a: a.get_gain(-(2**31) - 1), ValueError, "channel must fit a C int"),
+    (lambda a: a.get_gain(10**5000), ValueError, "channel must fit a C int (-2147483648..2147483647), not an int"),
+    (lambda a: a.set_scale(1, 5, 2**31), ValueError, "value must fit a C int"),
+    (lambda a: setattr(a, "tx_mode", 2**32 + 2), ValueError, "tx_mode must fit a C int"),
+    (lambda a: a.read_channel(2**32 + 3, max_samples=1), ValueError, "channel must fit a C int"),
+    (lambda a: a.set_can_id(1, 2**32), ValueError, "identifier must be -2147483648..4294967295"),
+    # The library would clamp these to a buffer of 1 and of its largest size.
+    (lambda a: pekolm.Amplifier(1, buffer_size=-5), ValueError, "buffer_size must be 1..390451572, not -5"),
+    (lambda a: pekolm.Amplifier(1, buffer_size=pekolm.MAX_BUFFER_SIZE + 1), ValueError, "buffer_size must be"),
+    (lambda a: pekolm.Amplifier(1, flags=-1), ValueError, "flags must be 0..2147483647"),
+    # int() and float() would take these: 115200.7 baud as 115200, True as channel 1, the text "25" as 25 Hz.
+    (lambda a: pekolm.Amplifier(1, 115200.7), TypeError, "baud must be an int, not float"),
+    (lambda a: pekolm.Amplifier(True), TypeError, "port must be an int, not bool"),
+    (lambda a: a.get_gain("2"), TypeError, "channel must be an int, not str"),
+    (lambda a: a.zero(None), TypeError, "channel must be an int, not NoneType"),
+    (lambda a: a.read(max_samples=1.5), TypeError, "max_samples must be an int, not float"),
+    (lambda a: setattr(a, "data_rate", "25"), TypeError, "data_rate must be a real number, not str"),
+    (lambda a: a.set_threshold(1, True, 0.0), TypeError, "on must be a real number, not bool"),
+    (lambda a: a.set_display_norm(1, 10**400), ValueError, "norm is too large for a C double"),
+    (lambda a: a.set_unit_text(1, None), TypeError, "text must be a str, not NoneType"),
+    (lambda a: setattr(a, "serial_number", "AB12CD3Ω"), ValueError, "serial_number holds a character"),
+])
+def test_arguments_are_checked_before_the_library_sees_them(amp, call, error, says):
+    def settings():  # those that a wrapped or truncated argument would have changed
+        return amp.get_gain(2), amp.get_scale(1, 5), amp.tx_mode, amp.get_can_id(1), amp.get_threshold(1)
+
+    before = settings()
+    with pytest.raises(error) as raised:
+        call(amp)
+    assert says in str(raised.value)
+    assert settings() == before

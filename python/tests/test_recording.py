@@ -10,6 +10,8 @@ import pytest
 import pekolm
 from pekolm.plot import channel_label, plot_recording
 
+TEX = r"$\frac{$"  # mathtext would fail on it, and draw "$x_1$" as a formula
+
 RECORDING = """\
 # kolmrec 1.9
 # start: 2026-12-08T08:15:02.123+01:00
@@ -73,6 +75,7 @@ def test_reads_header_and_rows(recording_file):
     (b"# kolmrec 1.9\n# values: display\n", "no column line"),
     (b"# kolmrec 1.9\ntime,a,b\n", "column line"),
     (b"# kolmrec 1.9\nport,index,time_s,ch1,ch2,ch3,ch4\n1,0,0.0,x,0,0,0\n", "not one of numbers"),
+    (b"# kolmrec 1.9\nport,index,time_s,ch1,ch2,ch3,ch4\n1.5,0,0.0,0,0,0,0\n", "port is not a whole number: 1.5"),
 ])
 def test_what_is_not_a_recording_says_so(tmp_path, content, says):
     path = tmp_path / "other.csv"
@@ -115,6 +118,18 @@ def test_axes_carry_the_units_of_display_values_only(recording_file, kind, label
                                                                                "port 3 (00067890)"]
 
 
+def test_texts_of_the_file_and_the_title_are_drawn_as_they_stand(tmp_path):
+    from matplotlib.text import Text
+
+    path = tmp_path / "tex.csv"
+    path.write_text(RECORDING.replace("00012345", TEX).replace("kg,kg,g", f"{TEX},kg,$x_1$"), encoding="utf-8")
+    figure = plot_recording(pekolm.read_recording(path), tmp_path / "tex.png", title=TEX)
+    texts = [t for t in figure.findobj(Text) if "$" in t.get_text()]
+    assert sorted(t.get_text() for t in texts) == sorted([TEX, f"port 1 ({TEX})", f"channel 1 ({TEX}, N,m)",
+                                                          "channel 3 ($x_1$)"])
+    assert not any(t.get_parse_math() or t.get_usetex() for t in texts)
+
+
 def test_plot_command_writes_a_png(recording_file, tmp_path):
     image = tmp_path / "run.png"
     done = subprocess.run([sys.executable, "-m", "pekolm", "plot", str(recording_file), "-o", str(image)],
@@ -126,9 +141,12 @@ def test_plot_command_writes_a_png(recording_file, tmp_path):
 @pytest.mark.parametrize("arguments, says", [
     (["notes.txt"], "notes.txt is not a kolmrec recording"),
     (["run.csv", "-o", "run.xyz"], "run.xyz: unknown image format 'xyz'"),
+    (["huge.csv"], "huge.png: drawing failed: "),  # matplotlib's tick locator gives up on the time span
 ])
 def test_plot_command_failures_take_one_line(recording_file, arguments, says):
     (recording_file.parent / "notes.txt").write_text("shopping list\n")
+    (recording_file.parent / "huge.csv").write_text("# kolmrec 1.9\nport,index,time_s,ch1,ch2,ch3,ch4\n"
+                                                    "1,0,-1e308,0,0,0,0\n1,1,1e308,0,0,0,0\n")
     done = subprocess.run([sys.executable, "-m", "pekolm", "plot", *arguments], cwd=recording_file.parent,
                           capture_output=True, text=True)
     assert done.returncode == 1

@@ -16,6 +16,11 @@ def image_formats() -> set[str]:
     return set(FigureCanvasBase.get_supported_filetypes())
 
 
+# Texts of the file and of the caller are shown as they stand: mathtext would take "$...$" for a formula
+# (and fail on an odd "$"), TeX every "_", "%" and "#".
+_LITERAL = {"parse_math": False, "usetex": False}
+
+
 def _unit(text: str | None) -> str:
     # Unit 7 of the table is a single space: no unit.
     return (text or "").strip()
@@ -45,7 +50,8 @@ def _port_label(recording: Recording, port: int) -> str:
 def plot_recording(recording: Recording, output: str | os.PathLike | None = None, *, title: str | None = None,
                    dpi: int = 100):
     """Draws the recording into a new matplotlib Figure, saves it to output when given (the format follows
-    its suffix: .png, .svg, .pdf, ...) and returns the figure."""
+    its suffix: .png, .svg, .pdf, ...) and returns the figure. The title and the file's texts (units,
+    serial numbers) are drawn as they stand, "$" and "\\" included."""
     from matplotlib.backends.backend_agg import FigureCanvasAgg
     from matplotlib.figure import Figure
 
@@ -58,16 +64,17 @@ def plot_recording(recording: Recording, output: str | os.PathLike | None = None
         for port in ports:
             time, values = recording.of_port(port)
             ax.plot(time, values[:, channel - 1], linewidth=0.8, label=_port_label(recording, port))
-        ax.set_ylabel(channel_label(recording, channel))
+        ax.set_ylabel(channel_label(recording, channel), **_LITERAL)
         ax.grid(True, alpha=0.3)
     axes[-1].set_xlabel("time (s)")
     if ports:
-        axes[0].legend(loc="upper right", fontsize="small")
+        for text in axes[0].legend(loc="upper right", fontsize="small").get_texts():
+            text.set(**_LITERAL)
     if title is None:
         title = os.path.basename(recording.path)
         if recording.start:
             title += f", started {recording.start.isoformat(sep=' ', timespec='seconds')}"
-    figure.suptitle(title)
+    figure.suptitle(title, **_LITERAL)
     if output is not None:
         figure.savefig(output, dpi=dpi)
     return figure

@@ -198,6 +198,13 @@ def read_recording(path: str | os.PathLike) -> Recording:
                                                f"is not one of numbers: {error}") from None
     except UnicodeDecodeError:
         raise RecordingFormatError(f"{path} is not a kolmrec recording: it is not UTF-8 text") from None
+    # Ports and indices are whole numbers: the cast below would make 1.5 port 1, and 1e300 or nan any number.
+    for column in (0, 1):
+        whole = rows[:, column]
+        wrong = (whole != np.trunc(whole)) | ~(np.abs(whole) <= 2**53)
+        if wrong.any():
+            raise RecordingFormatError(f"{path}: a row's {_COLUMNS[column]} is not a whole number: "
+                                       f"{float(whole[wrong][0])!r}")
     for reason in dropped:
         warnings.warn(f"{path}: {reason}; left out", stacklevel=2)
 
