@@ -1,11 +1,14 @@
 /* A small C program on the library: opens an amplifier, shows who it is, takes a second of measured values
  * and lets the port go. Usage: kolmdemo [port [baud]] (defaults: port 1, 115200 baud), or --help, --version. */
+#include <errno.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
 #include "pekolm.h"
+#include "standard_streams.h"
 
 // Where a port number leads differs between the systems.
 #ifdef _WIN32
@@ -21,8 +24,23 @@ static const char usage_text[] =
     "Opens the amplifier on port PORT (default 1) at BAUD (default 115200), prints the\n"
     "library version and the amplifier's mode, firmware version, serial number and\n"
     "transmission mode, takes measured values for one second and releases the port.\n"
-    "Exits with 0 when values arrived, 1 otherwise.\n"
+    "Exits with 0 when values arrived, 1 otherwise, 2 for a bad command line.\n"
     "\n" PORT_NAMES "See kolmdemo(1).\n";
+
+/* A whole decimal number, nothing before or after it; -1 for anything else. */
+static int whole_number(const char* text) {
+  char* end = NULL;
+  long value;
+  if (text[0] < '0' || text[0] > '9') return -1;
+  errno = 0;
+  value = strtol(text, &end, 10);
+  return errno == 0 && *end == '\0' && value <= INT_MAX ? (int)value : -1;
+}
+
+static int usage_error(const char* what, const char* text) {
+  fprintf(stderr, "kolmdemo: %s '%s'\nTry 'kolmdemo --help'.\n", what, text);
+  return 2;
+}
 
 static void pause_ms(long ms) {
   struct timespec t = {ms / 1000, (ms % 1000) * 1000000L};
@@ -35,6 +53,7 @@ int main(int argc, char** argv) {
   char serial[9] = "";
   int count = 0, samples = 0, result;
   long waited;
+  const int closed = reopen_closed_standard_streams();
 
   if (argc > 1 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
     fputs(usage_text, stdout);
@@ -44,8 +63,16 @@ int main(int argc, char** argv) {
     printf("kolmdemo %s\n", PEKOLM_RELEASE);
     return 0;
   }
-  port = argc > 1 ? atoi(argv[1]) : 1;
-  baud = argc > 2 ? atoi(argv[2]) : 115200;
+  if (argc > 3) return usage_error("unexpected argument", argv[3]);
+  port = argc > 1 ? whole_number(argv[1]) : 1;
+  baud = argc > 2 ? whole_number(argv[2]) : 115200;
+  if (port < 0) return usage_error(argv[1][0] == '-' ? "unknown option" : "bad port number", argv[1]);
+  if (baud < 0) return usage_error("bad baud rate", argv[2]);
+  /* What it learns about the amplifier is all it is for. */
+  if (closed & standard_output_closed) {
+    fputs("kolmdemo: standard output is closed; nothing could be shown\n", stderr);
+    return 1;
+  }
 
   printf("library version 0x%X\n", KolmdllVersion());
   if (KolmactivateExtended(port, baud, 4096, 0) != 0) {

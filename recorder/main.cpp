@@ -15,6 +15,7 @@
 #include "progress.h"
 #include "recorded_port.h"
 #include "recording_file.h"
+#include "standard_streams.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -238,6 +239,7 @@ int record(const kolmrec::Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const int closed = reopen_closed_standard_streams();
   const auto parsed = kolmrec::parse_arguments(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.options) {
     std::fprintf(stderr, "kolmrec: %s\nTry 'kolmrec --help'.\n", parsed.error.c_str());
@@ -250,6 +252,11 @@ int main(int argc, char** argv) {
   if (parsed.options->version) {
     std::printf("kolmrec %s\n", PEKOLM_RELEASE);
     return kolmrec::exit_ok;
+  }
+  // The rows would vanish into the null device, and the recording would look like a success.
+  if ((closed & standard_output_closed) != 0 && parsed.options->output == "-") {
+    std::fputs("kolmrec: standard output is closed; give a file with -o FILE\n", stderr);
+    return kolmrec::exit_failed;
   }
   install_stop_handlers();
   return record(*parsed.options);

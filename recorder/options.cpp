@@ -2,9 +2,9 @@
 #include "options.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
+#include <system_error>
 
 // Where a port number leads differs between the systems.
 #ifdef _WIN32
@@ -18,21 +18,25 @@ namespace {
 
 constexpr int bauds[] = {9600, 19200, 38400, 57600, 115200, 230400};
 
+// The whole text and nothing else: strtoll and strtod would pass leading white space, a sign and, for
+// strtod, hexadecimal and "inf". from_chars takes neither white space nor '+'; '-' is refused here.
 std::optional<long long> whole_number(const std::string& text, long long low, long long high) {
-  if (text.empty() || text[0] == '-' || text[0] == '+') return std::nullopt;
-  errno = 0;
-  char* end = nullptr;
-  const long long value = std::strtoll(text.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || value < low || value > high) return std::nullopt;
+  long long value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || text[0] == '-' || error != std::errc() || stop != end || value < low || value > high) {
+    return std::nullopt;
+  }
   return value;
 }
 
 std::optional<double> positive_number(const std::string& text) {
-  if (text.empty()) return std::nullopt;
-  errno = 0;
-  char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  if (errno != 0 || *end != '\0' || !std::isfinite(value) || value <= 0) return std::nullopt;
+  double value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value, std::chars_format::general);
+  if (text.empty() || text[0] == '-' || error != std::errc() || stop != end || !std::isfinite(value) || value <= 0) {
+    return std::nullopt;
+  }
   return value;
 }
 

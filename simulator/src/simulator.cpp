@@ -2,6 +2,7 @@
 // sees whole changes, and wakes the thread when what it waits for may have changed.
 #include "kolmsim/simulator.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,6 +37,11 @@ std::string read_link(const std::string& path) {
   return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
 }
 
+bool leads_nowhere(const std::string& link) {
+  struct stat target {};
+  return ::stat(link.c_str(), &target) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
+
 }  // namespace
 
 Simulator::Impl::Impl(const Options& options)
@@ -63,8 +69,23 @@ const std::string& Simulator::slave_path() const { return impl_->slave_path; }
 
 void Simulator::link_port(const std::string& dir, int port_number) const {
   const std::string link = dir + "/com" + std::to_string(port_number);
-  if (::unlink(link.c_str()) != 0 && errno != ENOENT) {
-    throw std::system_error(errno, std::generic_category(), "kolmsim: remove " + link);
+  // The name may hold a user's file or the link to a real adapter: only our own link, or one that leads
+  // nowhere (a simulator that has gone), is ours to replace.
+  struct stat found {};
+  if (::lstat(link.c_str(), &found) == 0) {
+    if (!S_ISLNK(found.st_mode)) {
+      throw std::system_error(EEXIST, std::generic_category(), "kolmsim: " + link + " is in the way (not a link)");
+    }
+    const std::string target = read_link(link);
+    if (target != impl_->slave_path && !leads_nowhere(link)) {
+      throw std::system_error(EEXIST, std::generic_category(),
+                              "kolmsim: " + link + " is in the way (a link to " + target + ")");
+    }
+    if (::unlink(link.c_str()) != 0 && errno != ENOENT) {
+      throw std::system_error(errno, std::generic_category(), "kolmsim: remove " + link);
+    }
+  } else if (errno != ENOENT) {
+    throw std::system_error(errno, std::generic_category(), "kolmsim: " + link);
   }
   if (::symlink(impl_->slave_path.c_str(), link.c_str()) != 0) {
     throw std::system_error(errno, std::generic_category(), "kolmsim: link " + link);

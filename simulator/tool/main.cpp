@@ -13,6 +13,7 @@
 
 #include "kolmsim/simulator.h"
 #include "signals_and_child.h"
+#include "standard_streams.h"
 #include "tool_options.h"
 
 namespace {
@@ -82,6 +83,10 @@ int run(const kolmsim::tool::ToolOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The pty must not take a free standard number: kolmsim's messages would reach the host as if the
+  // amplifier had sent them. One that was closed goes on into the null device: all kolmsim writes there
+  // is for people to read.
+  reopen_closed_standard_streams();
   const auto parsed = kolmsim::tool::parse_arguments(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.options) {
     std::fprintf(stderr, "kolmsim: %s\nTry 'kolmsim --help'.\n", parsed.error.c_str());
@@ -98,7 +103,9 @@ int main(int argc, char** argv) {
   try {
     return run(*parsed.options);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "kolmsim: %s\n", e.what());
+    // The simulator's own errors name it already.
+    const std::string what = e.what();
+    std::fprintf(stderr, "%s%s\n", what.rfind("kolmsim: ", 0) == 0 ? "" : "kolmsim: ", what.c_str());
     return 1;
   }
 }

@@ -1,31 +1,36 @@
 // Parsing of the kolmsim command line.
 #include "tool_options.h"
 
-#include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
+#include <system_error>
 
 namespace kolmsim::tool {
 namespace {
 
-// Whole-string number in decimal, or hexadecimal with 0x, within [low, high].
+// Whole-string number in decimal, or hexadecimal with 0x, within [low, high]. No white space and no '+'
+// around it, and a leading 0 is a decimal digit: strtol would take " 3" and read "010" as octal 8.
 std::optional<long> number(const std::string& text, long low, long high) {
-  if (text.empty()) return std::nullopt;
-  errno = 0;
-  char* end = nullptr;
-  const long value = std::strtol(text.c_str(), &end, 0);
-  if (errno != 0 || *end != '\0' || value < low || value > high) return std::nullopt;
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const char* begin = text.data() + (hex ? 2 : 0);
+  const char* end = text.data() + text.size();
+  long value = 0;
+  const auto [stop, error] = std::from_chars(begin, end, value, hex ? 16 : 10);
+  if (begin == end || (hex && *begin == '-') || error != std::errc() || stop != end || value < low || value > high) {
+    return std::nullopt;
+  }
   return value;
 }
 
-// Whole-string decimal fraction within [low, high].
+// Whole-string decimal fraction within [low, high], as strictly as number().
 std::optional<double> real(const std::string& text, double low, double high) {
-  if (text.empty()) return std::nullopt;
-  errno = 0;
-  char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  if (errno != 0 || *end != '\0' || !std::isfinite(value) || value < low || value > high) return std::nullopt;
+  const char* end = text.data() + text.size();
+  double value = 0;
+  const auto [stop, error] = std::from_chars(text.data(), end, value, std::chars_format::general);
+  if (text.empty() || error != std::errc() || stop != end || !std::isfinite(value) || value < low || value > high) {
+    return std::nullopt;
+  }
   return value;
 }
 

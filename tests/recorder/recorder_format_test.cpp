@@ -58,6 +58,31 @@ TEST(RecorderOptions, BadCommandLinesSayWhatIsWrong) {
   EXPECT_TRUE(parse_arguments({"--help"}).options);  // needs no port
 }
 
+// A number is the whole text: no white space on either side, no sign, no other notation, in its range.
+TEST(RecorderOptions, NumbersAreTakenWholeOrNotAtAll) {
+  auto parse = [](const std::string& option, const std::string& text) {
+    std::vector<std::string> args{option, text};
+    if (option != "--port") args.insert(args.begin(), {"--port", "1"});
+    return parse_arguments(args);
+  };
+  const std::pair<std::string, std::string> good[] = {
+      {"--port", "7"}, {"--baud", "9600"}, {"--seconds", "2.5"}, {"--samples", "10"}};
+  for (const auto& [option, value] : good) {
+    EXPECT_TRUE(parse(option, value).options) << option << " " << value;
+    for (const std::string& bad : {" " + value, value + " ", "\t" + value, value + "\n", "+" + value, "-" + value,
+                                   "0x" + value, value + "x", std::string()}) {
+      EXPECT_FALSE(parse(option, bad).options) << option << " '" << bad << "'";
+    }
+  }
+  const std::pair<std::string, std::string> beyond[] = {{"--port", "18446744073709551617"},
+                                                        {"--samples", "1000000000001"},
+                                                        {"--samples", "99999999999999999999"},
+                                                        {"--seconds", "1e400"},
+                                                        {"--seconds", "1e-400"},
+                                                        {"--seconds", "inf"}};
+  for (const auto& [option, text] : beyond) EXPECT_FALSE(parse(option, text).options) << option << " " << text;
+}
+
 TEST(RecorderFormat, HeaderTellsEveryPortAndQuotesWhatNeedsIt) {
   kolmrec::RecordingDescription recording;
   recording.start = "2026-12-08T07:15:02.123Z";

@@ -184,4 +184,34 @@ TEST_F(Recorder, FailuresEndWithAClearMessageAndNoFile) {
   Kolmrelease(1);
 }
 
+// Started with a standard descriptor closed, as "<&-" or ">&-" in a shell start it: the rows must not go
+// to whatever the library opened under the free number.
+TEST_F(Recorder, AClosedStandardOutputIsRefusedAndTheOthersDoNoHarm) {
+  struct Case {
+    std::string closing;  // the shell's redirections
+    std::vector<std::string> args;
+    int status;
+    std::string where;  // of the rows
+  };
+  const std::vector<Case> cases = {
+      {">&-", {"--port", "1", "--samples", "3"}, 1, ""},
+      {">&-", {"--port", "1", "--samples", "3", "-o", "run.csv"}, 0, "run.csv"},
+      {"<&- 2>&-", {"--port", "1", "--samples", "3"}, 0, "out"},
+  };
+  for (const Case& c : cases) {
+    first_->forget_commands();
+    std::vector<std::string> args{"-c", "exec \"$0\" \"$@\" " + c.closing, kolmrec};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    ProgramRun run("/bin/sh", args);
+    const auto result = run.finish();
+    EXPECT_EQ(result.status, c.status) << c.closing << result.err;
+    if (c.where.empty()) {
+      EXPECT_EQ(result.err, "kolmrec: standard output is closed; give a file with -o FILE\n");
+      EXPECT_TRUE(first_->sim().received_bytes().empty()) << "the amplifier heard of it";
+    } else {
+      EXPECT_EQ(parse(file_text(run.folder() + "/" + c.where)).rows.size(), 3u) << c.closing;
+    }
+  }
+}
+
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 
 #include "load_switch.h"
@@ -98,10 +100,63 @@ TEST(KolmsimTool, InterruptGoesToTheCommandWhileTheSimulatorStaysUp) {
   EXPECT_EQ(kolmsim->finish().status, 0);
 }
 
+TEST(KolmsimTool, ReplacesOnlyALinkThatLeadsNowhere) {
+  ToolRunner tool;
+  const std::string link = tool.scratch() + "/com1";
+  struct InTheWay {
+    const char* what;
+    std::function<void()> make;
+    bool replaced;
+  };
+  const InTheWay cases[] = {
+      {"a file", [&] { std::ofstream(link) << "notes"; }, false},
+      {"a directory", [&] { fs::create_directory(link); }, false},
+      {"a link to a device", [&] { fs::create_symlink("/dev/null", link); }, false},
+      {"a link that leads nowhere", [&] { fs::create_symlink(tool.scratch() + "/gone", link); }, true},
+  };
+  for (const InTheWay& c : cases) {
+    c.make();
+    const fs::file_type type = fs::symlink_status(link).type();
+    const ToolResult r = tool.run({"--quiet", "--port-dir", tool.scratch(), "--", "test", "-c", link});
+    if (c.replaced) {
+      EXPECT_EQ(r.status, 0) << c.what << r.err;
+      EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << "the link made is removed at the end";
+    } else {
+      EXPECT_EQ(r.status, 1) << c.what;
+      EXPECT_EQ(r.err.rfind("kolmsim: " + link + " is in the way (", 0), 0u) << r.err;
+      EXPECT_EQ(fs::symlink_status(link).type(), type) << c.what;
+      if (type == fs::file_type::regular) {
+        EXPECT_EQ(testing_support::file_text(link), "notes");
+      }
+    }
+    fs::remove_all(link);
+  }
+}
+
+// The example program on the tool, as its manual page runs it.
+TEST(KolmsimTool, TheExampleRefusesABadCommandLineAndAClosedOutput) {
+  ToolRunner tool;
+  const std::pair<std::string, std::string> usage_errors[] = {{"--bogus", "unknown option '--bogus'"},
+                                                              {"abc", "bad port number 'abc'"}};
+  for (const auto& [arg, message] : usage_errors) {
+    const ToolResult r = tool.run({"--quiet", "--", KOLMDEMO_PATH, arg});
+    EXPECT_EQ(r.status, 2) << arg;
+    EXPECT_EQ(r.err, "kolmdemo: " + message + "\nTry 'kolmdemo --help'.\n");
+  }
+  const ToolResult r = tool.run({"--quiet", "--", "sh", "-c", "exec \"$0\" >&-", KOLMDEMO_PATH});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "kolmdemo: standard output is closed; nothing could be shown\n");
+}
+
 TEST(KolmsimTool, RejectsBadOptionsWithStatusTwo) {
   ToolRunner tool;
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{{"--com", "0"},
                                                                                     {"--com", "256"},
+                                                                                    {"--com", " 3"},
+                                                                                    {"--com", "3 "},
+                                                                                    {"--com", "+3"},
+                                                                                    {"--com", "0x"},
+                                                                                    {"--sine", "1:100: 2"},
                                                                                     {"--rate-code", "0x50"},
                                                                                     {"--firmware", "x"},
                                                                                     {"--frobnicate"},
@@ -127,8 +182,9 @@ TEST(KolmsimTool, HelpDocumentsEveryOption) {
 }
 
 TEST(ToolOptions, SetTheSimulatorsStartingState) {
-  const auto parsed = kolmsim::tool::parse_arguments(
-      {"--firmware", "9", "--rate-code", "0xAF", "--mode", "0", "--not-transmitting", "--", "prog", "--com", "3"});
+  const auto parsed =
+      kolmsim::tool::parse_arguments({"--firmware", "9", "--rate-code", "0xAF", "--mode", "0", "--not-transmitting",
+                                      "--com", "010", "--", "prog", "--com", "3"});
   ASSERT_TRUE(parsed.options) << parsed.error;
   const auto& o = *parsed.options;
   EXPECT_EQ(o.simulator.firmware_version, 9);
@@ -136,7 +192,7 @@ TEST(ToolOptions, SetTheSimulatorsStartingState) {
   EXPECT_EQ(o.simulator.mode, 0);
   EXPECT_FALSE(o.simulator.transmitting);
   EXPECT_EQ(o.simulator.tx_mode & 0x02, 0);
-  EXPECT_EQ(o.com, 1);  // options after "--" belong to the command
+  EXPECT_EQ(o.com, 10);  // decimal, not octal; options after "--" belong to the command
   EXPECT_EQ(o.command, (std::vector<std::string>{"prog", "--com", "3"}));
 }
 

@@ -61,6 +61,21 @@ ProgramResult ProgramRun::finish() {
   return result;
 }
 
+ProgramResult ProgramRun::finish(std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (pid_ > 0) {
+    // WNOWAIT only looks: finish() collects the status.
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0) break;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ::kill(pid_, SIGKILL);
+      break;
+    }
+    ::usleep(10000);
+  }
+  return finish();
+}
+
 ProgramResult run_program(const std::string& path, const std::vector<std::string>& args) {
   return ProgramRun(path, args).finish();
 }

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ class ProgramRun {
   void signal(int number) const;
   // Waits for the end.
   ProgramResult finish();
+  // Waits for the end; a program still running after `limit` is killed (status 128 + SIGKILL).
+  ProgramResult finish(std::chrono::milliseconds limit);
 
  private:
   std::string folder_;

@@ -110,7 +110,9 @@ class Simulator {
 
   // Path of the pty slave, e.g. "/dev/pts/7".
   const std::string& slave_path() const;
-  // Creates (or replaces) the symbolic link DIR/com<N> pointing at the slave. DIR must exist.
+  // Creates the symbolic link DIR/com<N> pointing at the slave. DIR must exist. A link already there is
+  // replaced when it points at this slave or leads nowhere; anything else there (a file, a directory, a
+  // link to a device) throws std::system_error with EEXIST and is left as it is.
   void link_port(const std::string& dir, int port_number) const;
 
   // ---- recorded commands ----
