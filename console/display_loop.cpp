@@ -14,9 +14,9 @@ namespace {
 
 // A receive error (a broken frame, the device gone) stops the display until the user has seen it; the
 // values of the failing read are dropped.
-void report_receive_error(Console& console) {
+void report_receive_error(Console& console, int code) {
   tone(300, 1000);
-  std::printf("Error! GetlastError: %i\nBeliebige Taste...", KolmgetLastError(console.port));
+  std::printf("Error! GetlastError: %i\nBeliebige Taste...", code);
   console.terminal.read_key(false);
   std::fflush(stdout);
   console.terminal.discard_pending_input();
@@ -25,13 +25,21 @@ void report_receive_error(Console& console) {
 }  // namespace
 
 void run_display_loop(Console& console) {
+  // A device that has gone fails every read with the same code until release. Told once, it leaves the
+  // keys to the loop again, q among them; a damaged frame between good reads is told each time.
+  bool failing = false;  // the last read failed, with this code
+  int failing_code = 0;
   do {
     pause_ms(1);
     const int result = KolmreadMultiple(console.port, 0, console.block, Console::block_values, &console.block_count);
-    if (result == 1) {
-      show_block(console, console.block, console.block_count);
-    } else if (result == -1) {
-      report_receive_error(console);
+    if (result == -1) {
+      const int code = KolmgetLastError(console.port);
+      if (!failing || code != failing_code) report_receive_error(console, code);
+      failing = true;
+      failing_code = code;
+    } else {
+      failing = false;
+      if (result == 1) show_block(console, console.block, console.block_count);
     }
     if (console.terminal.key_pending()) {
       console.last_key = console.terminal.read_key(true);

@@ -6,6 +6,7 @@
 #include "display_loop.h"
 #include "pekolm.h"
 #include "recording.h"
+#include "standard_streams.h"
 #include "startup.h"
 #include "terminal.h"
 
@@ -39,6 +40,7 @@ constexpr const char* usage_text =
 }  // namespace
 
 int main(int argc, char** argv) {
+  const int closed = reopen_closed_standard_streams();
   // Answered before the terminal is touched, so that they work from any shell or pipe.
   if (argc > 1) {
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
@@ -51,6 +53,11 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "kolmconsole: unknown argument '%s'\nTry 'kolmconsole --help'.\n", argv[1]);
     return 2;
+  }
+  // Every prompt and value would go nowhere while the keys still drove the amplifier.
+  if ((closed & standard_output_closed) != 0) {
+    std::fputs("kolmconsole: standard output is closed; nothing could be shown\n", stderr);
+    return 1;
   }
   using namespace kolmconsole;
   Terminal terminal;

@@ -10,6 +10,7 @@
 #include "dialog.h"
 #include "display_text.h"
 #include "pekolm.h"
+#include "text_file.h"
 
 namespace kolmconsole {
 
@@ -17,15 +18,33 @@ namespace {
 
 constexpr const char* recording_file_name = "Daten.txt";
 
+// NOLINTBEGIN(concurrency-mt-unsafe): only this thread asks for messages
+const char* reason(int error) {
+  // O_NOFOLLOW's code would read as a loop of links.
+  return error == ELOOP ? "Is a symbolic link" : std::strerror(error);
+}
+// NOLINTEND(concurrency-mt-unsafe)
+
+// Closes the file and tells of the first error since it was opened (0: none). A full disk may show only
+// here, when stdio hands over what it has kept back.
+void close_recording_file(Recording& recording, int error) {
+  if (std::fclose(recording.file) != 0 && error == 0) error = errno;
+  recording.file = nullptr;
+  if (error != 0) std::printf("\n%s kann nicht geschrieben werden (%s).\n", recording_file_name, reason(error));
+}
+
 void finish_timed_recording(Console& console) {
   Recording& recording = console.recording;
   recording.running = false;
+  int error = 0;
   for (int i = 0; i < 4; ++i) {
-    std::fprintf(recording.file, "K%i: PPnoise=%.5lf\n", i + 1,
-                 noise_figure(console.norms[i], console.extremes.max[i], console.extremes.min[i]));
+    if (std::fprintf(recording.file, "K%i: PPnoise=%.5lf\n", i + 1,
+                     noise_figure(console.norms[i], console.extremes.max[i], console.extremes.min[i])) < 0 &&
+        error == 0) {
+      error = errno;
+    }
   }
-  std::fclose(recording.file);
-  recording.file = nullptr;
+  close_recording_file(recording, error);
 }
 
 // Waits for the next calendar second and empties the value buffers then, so that a recording of n seconds
@@ -40,10 +59,9 @@ std::time_t start_on_second_boundary(int port) {
 
 void start_recording(Console& console) {
   Recording& recording = console.recording;
-  recording.file = std::fopen(recording_file_name, "w");
+  recording.file = create_text_file(recording_file_name);
   if (recording.file == nullptr) {
-    std::printf("\n%s kann nicht angelegt werden (%s), keine Aufzeichnung.\n", recording_file_name,
-                std::strerror(errno));  // NOLINT(concurrency-mt-unsafe): only this thread asks for messages
+    std::printf("\n%s kann nicht angelegt werden (%s), keine Aufzeichnung.\n", recording_file_name, reason(errno));
     return;
   }
   // The extremes were set once at start-up; a later recording goes on from what earlier ones tracked.
@@ -76,8 +94,7 @@ void show_block(Console& console, const double* values, int count) {
 
 void abandon_recording(Console& console) {
   Recording& recording = console.recording;
-  if (recording.file != nullptr) std::fclose(recording.file);
-  recording.file = nullptr;
+  if (recording.file != nullptr) close_recording_file(recording, 0);
   recording.running = false;
 }
 

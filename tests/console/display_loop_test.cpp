@@ -1,5 +1,5 @@
-// The display loop: a receive error, keys without a command, how a signal leaves the terminal, and a
-// terminal that hangs up.
+// The display loop: a receive error, an amplifier that goes away, keys without a command, how a signal
+// leaves the terminal, and a terminal that hangs up.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <termios.h>
@@ -33,6 +33,36 @@ TEST(DisplayLoop, AReceiveErrorRingsShowsTheCodeAndWaitsForAKey) {
   EXPECT_EQ(console.unmatched(), "") << "nothing is shown until a key is pressed";
   console.send(" ");
   ASSERT_TRUE(console.expect("W1: ")) << console.tail();
+
+  // The same error again, after good reads: told again.
+  sim.break_terminators(1);
+  ASSERT_TRUE(console.expect("\aError! GetlastError: 805306465\nBeliebige Taste...")) << console.tail();
+  console.send(" ");
+  ASSERT_TRUE(console.expect("W1: ")) << console.tail();
+}
+
+TEST(DisplayLoop, AnAmplifierThatWentAwayIsToldOnceAndQStillEndsTheConsole) {
+  kolmsim::Simulator sim;
+  link(sim, port);
+  ConsoleSession console(testing_support::port_dir());
+  ASSERT_NO_FATAL_FAILURE(start_up(console, sim, port));
+  ASSERT_TRUE(console.expect("W1: ")) << console.tail();
+
+  sim.hang_up();
+  ASSERT_TRUE(console.expect("\aError! GetlastError: ")) << console.tail();
+  ASSERT_TRUE(console.expect("\nBeliebige Taste...")) << console.tail();
+  console.send(" ");
+  // Every read fails from now on, with the same code; a key pressed a moment later is the loop's.
+  std::this_thread::sleep_for(300ms);
+  console.send("q");
+  ASSERT_TRUE(console.expect("q Beliebige Taste...\n\n")) << console.tail();
+  console.send(" ");
+  const std::optional<Ending> ending = console.wait_exit();
+  ASSERT_TRUE(ending) << console.tail();
+  EXPECT_TRUE(ending->exited);
+  EXPECT_EQ(ending->status, 0);
+  EXPECT_EQ(console.output().find("GetlastError", console.output().find("GetlastError") + 1), std::string::npos)
+      << console.tail();
 }
 
 TEST(DisplayLoop, AKeyWithoutACommandOnlyPauses) {

@@ -1,9 +1,14 @@
 // Noise recordings into "Daten.txt": a timed recording and its four lines, also when its end passed during
-// the dialog, recordings that end without writing, and a file that cannot be created.
+// the dialog, recordings that end without writing, and a file that cannot be created or written.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "console_session.h"
@@ -16,6 +21,8 @@ constexpr int port = 15;
 class Recording : public ConsoleTest {
  protected:
   Recording() : ConsoleTest(port) {}
+  // Past a file size limit a write fails only where this signal is ignored; the consoles inherit it.
+  static void SetUpTestSuite() { ::signal(SIGXFSZ, SIG_IGN); }
   void SetUp() override {
     for (int channel = 1; channel <= 4; ++channel) sim.set_channel_raw(channel, 32768);
   }
@@ -105,16 +112,41 @@ TEST_F(Recording, ARecordingStoppedByHandOrByQuitLeavesTheFileEmpty) {
 }
 
 TEST_F(Recording, AFileThatCannotBeCreatedStartsNoRecording) {
+  // A link is not followed: the recording would overwrite what it leads to.
+  const std::string kept = console.work_dir() + "/kept.txt";
+  std::ofstream(kept) << "kept";
   ASSERT_TRUE(std::filesystem::create_directory(data_file()));
   ASSERT_NO_FATAL_FAILURE(start());
-  console.send("a");
-  ASSERT_TRUE(console.answer("a\nMesswerte aufzeichnen? (j / n): ", "j\n")) << console.tail();
-  ASSERT_NO_FATAL_FAILURE(ends_with("\nDaten.txt kann nicht angelegt werden (Is a directory), keine Aufzeichnung.\n"));
+  for (const std::string reason : {"Is a directory", "Is a symbolic link"}) {
+    if (reason == "Is a symbolic link") {
+      std::filesystem::remove(data_file());
+      std::filesystem::create_symlink(kept, data_file());
+    }
+    console.send("a");
+    ASSERT_TRUE(console.answer("a\nMesswerte aufzeichnen? (j / n): ", "j\n")) << console.tail();
+    ASSERT_NO_FATAL_FAILURE(
+        ends_with("\nDaten.txt kann nicht angelegt werden (" + reason + "), keine Aufzeichnung.\n"));
+  }
+  EXPECT_EQ(read_file(kept), "kept");
   EXPECT_EQ(console.output().find("Aufzeichnungzeit"), std::string::npos);
   // Still not recording: a asks to start one again.
   console.send("a");
   ASSERT_TRUE(console.answer("a\nMesswerte aufzeichnen? (j / n): ", "n\n")) << console.tail();
   ASSERT_NO_FATAL_FAILURE(ends_with(""));
+}
+
+TEST_F(Recording, LinesThatCannotBeWrittenAreTold) {
+  // What a full disk does to the write, without a disk to fill: the console may create files, but not
+  // write a byte into them.
+  const struct rlimit no_bytes { 0, RLIM_INFINITY };
+  ASSERT_EQ(::prlimit(console.pid(), RLIMIT_FSIZE, &no_bytes, nullptr), 0) << std::strerror(errno);
+  ASSERT_NO_FATAL_FAILURE(start());
+  console.send("a");
+  ASSERT_TRUE(console.answer("a\nMesswerte aufzeichnen? (j / n): ", "j\n")) << console.tail();
+  ASSERT_TRUE(console.answer("\nAufzeichnungzeit? (0: dauernd): ", "1\n")) << console.tail();
+  ASSERT_NO_FATAL_FAILURE(ends_with(""));
+  ASSERT_TRUE(console.expect("\nDaten.txt kann nicht geschrieben werden (File too large).\n")) << console.tail();
+  ASSERT_TRUE(console.expect("W1: ")) << "the display goes on" << console.tail();
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "console_session.h"
 #include "pekolm.h"
+#include "program_run.h"
 
 extern char** environ;
 
@@ -135,6 +136,26 @@ TEST(Scripted, EndOfInputInTheDisplayLoopEndsTheConsoleAsQWould) {
   // The port was let go: it can be opened again at once.
   EXPECT_EQ(KolmactExt(port, 115200, 16), 0);
   EXPECT_EQ(Kolmrelease(port), 0);
+}
+
+// Started as "<&-" and ">&-" in a shell start it: without input it ends as at the end of a script, and
+// without output it refuses before it touches the amplifier.
+TEST(Scripted, ClosedStandardStreams) {
+  kolmsim::Simulator sim;
+  link(sim, port);
+  testing_support::ProgramRun no_input("/bin/sh", {"-c", "exec \"$0\" <&- 2>&-", KOLMCONSOLE_PATH});
+  const testing_support::ProgramResult ended = no_input.finish(30s);
+  EXPECT_EQ(ended.status, 0);
+  EXPECT_NE(ended.out.find("ComNr. eingeben: \n"), std::string::npos) << ended.out;
+  const std::string pause = " Beliebige Taste...\n\n";
+  ASSERT_GE(ended.out.size(), pause.size()) << ended.out;
+  EXPECT_EQ(ended.out.substr(ended.out.size() - pause.size()), pause) << ended.out;
+
+  testing_support::ProgramRun no_output("/bin/sh", {"-c", "printf '16\\n115200\\nq.' | \"$0\" >&-", KOLMCONSOLE_PATH});
+  const testing_support::ProgramResult refused = no_output.finish(30s);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "kolmconsole: standard output is closed; nothing could be shown\n");
+  EXPECT_TRUE(sim.received_bytes().empty()) << "the amplifier heard of it";
 }
 
 }  // namespace
