@@ -138,7 +138,8 @@ PEKOLM_API int KolmactExt(int port, int baud, int bufferSize) PEKOLM_NOEXCEPT;
 /* Stops the receive thread and closes the port. Cuts short the waits of other threads' calls on the port,
  * then blocks until those calls have left and the receive thread has ended (normally a few milliseconds; a
  * receive thread that cannot be woken is given 2 s, then left behind holding the device, which a later
- * activation then finds busy). Fails with 0x30000101 when the port is not open or another thread is already releasing it. */
+ * activation then finds busy). Fails with 0x30000101 when the port is not open or another thread is
+ * already releasing it. */
 PEKOLM_API int Kolmrelease(int port) PEKOLM_NOEXCEPT;
 
 /* ---- measured values (channels 1..4) ----
