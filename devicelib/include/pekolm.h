@@ -58,7 +58,7 @@
  * Activation of a port must not overlap other calls on that same port. Kolmrelease may: it cuts short
  * what other threads wait for on that port (they return -1 with 0x30000101), waits until their calls have
  * left it, and only then closes it; once it returns no byte reaches the port, and the port can be opened
- * again at once, by any user.
+ * again at once, by any user (but for the rare receive thread that Kolmrelease cannot wake).
  *
  * Processes. Ports are not inherited: a port's descriptors are closed on exec, and a child of fork() finds
  * every port of its parent closed (0x30000101) and leaves them to the parent, untouched; it may open ports
@@ -138,8 +138,8 @@ PEKOLM_API int KolmactExt(int port, int baud, int bufferSize) PEKOLM_NOEXCEPT;
 /* Stops the receive thread and closes the port. Cuts short the waits of other threads' calls on the port,
  * then blocks until those calls have left and the receive thread has ended (normally a few milliseconds; a
  * receive thread that cannot be woken is given 2 s, then left behind holding the device, which a later
- * activation then finds busy). Fails with 0x30000101 when the port is not open or another thread is
- * already releasing it. */
+ * activation then finds busy, and the library, which stays loaded). Fails with 0x30000101 when the port
+ * is not open or another thread is already releasing it. */
 PEKOLM_API int Kolmrelease(int port) PEKOLM_NOEXCEPT;
 
 /* ---- measured values (channels 1..4) ----

@@ -292,7 +292,7 @@ std::unique_ptr<SerialPort> open_system_serial_port(int port_number, const LineS
   if (!port) {
     os_error = error != 0 ? error : ENOMEM;
     if (receive_fd >= 0) ::close(receive_fd);
-    ::close(fd);
+    release_tty(fd);  // unlocked: a child forked meanwhile may share the description
     return nullptr;
   }
   ::ioctl(fd, TIOCEXCL);

@@ -13,6 +13,10 @@ bool unloading_with_process();
 // lock, which every ending thread needs: a join there never returns.
 bool can_join_during_unload();
 
+// Keeps the library in memory until the process ends, whatever unloads it later: for a thread of the
+// library's that could not be ended.
+void keep_library_loaded();
+
 // Runs `prepare` in the forking thread before a fork(), `parent` after it in the parent and `child` in the
 // child, as pthread_atfork does. Nothing where the system has no fork().
 void on_fork(void (*prepare)(), void (*parent)(), void (*child)());

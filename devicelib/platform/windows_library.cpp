@@ -16,6 +16,12 @@ std::atomic<bool> process_ending{false};
 bool unloading_with_process() { return process_ending.load(); }
 bool can_join_during_unload() { return false; }
 
+void keep_library_loaded() {
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCWSTR>(&keep_library_loaded), &self);
+}
+
 void on_fork(void (*)(), void (*)(), void (*)()) {}
 
 }  // namespace pekolm::platform

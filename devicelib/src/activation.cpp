@@ -39,6 +39,10 @@ bool teardown(const std::shared_ptr<Device>& device, Teardown mode) {
     // again as soon as the release returns.
     device->port->purge_all();
     device->port.reset();
+  } else if (mode == Teardown::release) {
+    // The thread runs this library's code for as long as it lives: an unload must not pull it away.
+    ports::strand(device->port_number, device);
+    platform::keep_library_loaded();
   }
   device->open = false;
   ports::vacate(device->port_number, device.get());

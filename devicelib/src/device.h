@@ -20,8 +20,8 @@
 //
 // Ownership: the port table's slot, every call inside the port and the receive thread each hold a
 // shared_ptr to the record; teardown empties the slot, so the record dies with the last call or the thread.
-// The port itself is closed by teardown once no call is inside and the thread has ended (on unload a
-// thread that does not end in time is left with the port).
+// The port itself is closed by teardown once no call is inside and the thread has ended (a thread that
+// does not end in time is left with the port, which closes when that thread ends and drops the record).
 #pragma once
 
 #include <array>
@@ -92,7 +92,8 @@ struct Device {
   std::atomic<std::uint32_t> firmware_version{0};  // reported at activation; 0 if that failed
 
   // Set only in the child of a fork(): the record keeps itself alive there, since its threads, locks and
-  // calls in progress were the parent's and its destruction would wait for them.
+  // calls in progress were the parent's; destroyed, it would end the child (a thread object that was
+  // never joined) or wait on locks that nobody there will ever free.
   std::shared_ptr<Device> kept_in_forked_child;
 };
 

@@ -4,7 +4,6 @@
 #include <array>
 #include <chrono>
 #include <mutex>
-#include <vector>
 
 #include "api.h"
 #include "platform/unload.h"
@@ -19,6 +18,9 @@ namespace {
 struct Table {
   std::mutex mutex;
   std::array<std::shared_ptr<Device>, last_port + 1> slots;
+  // Released ports whose receive thread could not be ended and still holds the device (the latest per
+  // port number): a forked child must let go of them as well.
+  std::array<std::weak_ptr<Device>, last_port + 1> stranded;
 };
 // Never destroyed, so that the unload hook finds it whatever order the library's static objects go in; and
 // not on the heap, so that an unloaded library leaves no memory behind.
@@ -62,15 +64,22 @@ void vacate(int port, const Device* device) {
   if (table().slots[port].get() == device) dropped = std::move(table().slots[port]);
 }
 
+void strand(int port, const std::shared_ptr<Device>& device) {
+  std::lock_guard lock(table().mutex);
+  table().stranded[port] = device;
+}
+
 void for_each_open(void (*visit)(int port)) {
-  std::vector<int> open_ports;
+  // No allocation under the lock, which a fork's prepare handler takes too.
+  std::array<int, last_port + 1> open_ports{};
+  std::size_t count = 0;
   {
     std::lock_guard lock(table().mutex);
     for (const std::shared_ptr<Device>& device : table().slots) {
-      if (device && device->open.load()) open_ports.push_back(device->port_number);
+      if (device && device->open.load()) open_ports[count++] = device->port_number;
     }
   }
-  for (int port : open_ports) visit(port);
+  for (std::size_t i = 0; i < count; ++i) visit(open_ports[i]);
 }
 
 namespace {
@@ -83,12 +92,19 @@ namespace {
 void lock_table_for_fork() { table().mutex.lock(); }
 void unlock_table_after_fork() { table().mutex.unlock(); }
 
+void forget_in_forked_child(const std::shared_ptr<Device>& device) {
+  if (device->port) device->port->forget_in_forked_child();
+  device->kept_in_forked_child = device;
+}
+
 void forget_ports_in_forked_child() {
   for (std::shared_ptr<Device>& slot : table().slots) {
-    if (!slot) continue;
-    if (slot->port) slot->port->forget_in_forked_child();
-    slot->kept_in_forked_child = slot;
+    if (slot) forget_in_forked_child(slot);
     slot.reset();
+  }
+  for (std::weak_ptr<Device>& stranded : table().stranded) {
+    if (std::shared_ptr<Device> device = stranded.lock()) forget_in_forked_child(device);
+    stranded.reset();
   }
   table().mutex.unlock();
 }

@@ -28,6 +28,8 @@ bool taken(int port);
 bool reserve(int port, std::shared_ptr<Device> device);
 // Empties the slot if it still holds this device.
 void vacate(int port, const Device* device);
+// Notes a released device whose receive thread was left behind with the port.
+void strand(int port, const std::shared_ptr<Device>& device);
 // The devices in slots that are open, in slot order (for unloading).
 void for_each_open(void (*visit)(int port));
 

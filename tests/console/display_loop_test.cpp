@@ -14,11 +14,20 @@ namespace {
 
 constexpr int port = 9;
 
-TEST(DisplayLoop, AReceiveErrorRingsShowsTheCodeAndWaitsForAKey) {
+// A console past its start-up on a simulated amplifier, with the display running.
+template <typename Base = ::testing::Test>
+class RunningConsole : public Base {
+ protected:
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(start_up(console, sim, port)); }
+
   kolmsim::Simulator sim;
-  link(sim, port);
-  ConsoleSession console(testing_support::port_dir());
-  ASSERT_NO_FATAL_FAILURE(start_up(console, sim, port));
+  bool linked = (link(sim, port), true);  // before the console starts
+  ConsoleSession console{testing_support::port_dir()};
+};
+
+using DisplayLoop = RunningConsole<>;
+
+TEST_F(DisplayLoop, AReceiveErrorRingsShowsTheCodeAndWaitsForAKey) {
   ASSERT_TRUE(console.expect("W1: ")) << console.tail();
 
   sim.break_terminators(1);
@@ -41,11 +50,7 @@ TEST(DisplayLoop, AReceiveErrorRingsShowsTheCodeAndWaitsForAKey) {
   ASSERT_TRUE(console.expect("W1: ")) << console.tail();
 }
 
-TEST(DisplayLoop, AnAmplifierThatWentAwayIsToldOnceAndQStillEndsTheConsole) {
-  kolmsim::Simulator sim;
-  link(sim, port);
-  ConsoleSession console(testing_support::port_dir());
-  ASSERT_NO_FATAL_FAILURE(start_up(console, sim, port));
+TEST_F(DisplayLoop, AnAmplifierThatWentAwayIsToldOnceAndQStillEndsTheConsole) {
   ASSERT_TRUE(console.expect("W1: ")) << console.tail();
 
   sim.hang_up();
@@ -65,11 +70,7 @@ TEST(DisplayLoop, AnAmplifierThatWentAwayIsToldOnceAndQStillEndsTheConsole) {
       << console.tail();
 }
 
-TEST(DisplayLoop, AKeyWithoutACommandOnlyPauses) {
-  kolmsim::Simulator sim;
-  link(sim, port);
-  ConsoleSession console(testing_support::port_dir());
-  ASSERT_NO_FATAL_FAILURE(start_up(console, sim, port));
+TEST_F(DisplayLoop, AKeyWithoutACommandOnlyPauses) {
   sim.clear_commands();
   for (const char* key : {"b", "Q", "7", "K", "\n"}) {
     console.send(key);
@@ -85,13 +86,9 @@ TEST(DisplayLoop, AKeyWithoutACommandOnlyPauses) {
 }
 
 // The terminal's settings come back however the console ends.
-class WayOut : public ::testing::TestWithParam<int> {};
+class WayOut : public RunningConsole<::testing::TestWithParam<int>> {};
 
 TEST_P(WayOut, ASignalInTheDisplayLoopRestoresTheTerminal) {
-  kolmsim::Simulator sim;
-  link(sim, port);
-  ConsoleSession console(testing_support::port_dir());
-  ASSERT_NO_FATAL_FAILURE(start_up(console, sim, port));
   ASSERT_TRUE(testing_support::eventually([&] { return (console.local_modes() & ICANON) == 0; }));
   if (GetParam() == SIGINT) {
     console.send("\x03");  // Ctrl-C
