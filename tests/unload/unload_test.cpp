@@ -89,10 +89,11 @@ int descriptors_leading_to(const std::string& path) {
   return n;
 }
 
-// Blocks until the parent closes the pipe's other end.
-void wait_for_parent(int pipe_end) {
+// Blocks until the parent closes its end of the pipe.
+void wait_for_parent(const int pipe[2]) {
+  ::close(pipe[1]);
   char byte = 0;
-  [[maybe_unused]] const ssize_t ignored = ::read(pipe_end, &byte, 1);
+  [[maybe_unused]] const ssize_t ignored = ::read(pipe[0], &byte, 1);
 }
 
 // A child shares the port's open descriptions with the parent, but none of its threads. A forked one lets
@@ -117,12 +118,13 @@ TEST_F(LoadedLibrary, ChildrenLeaveThePortsToTheParent) {
     if (child == 0 && forked) {
       in_forked_child = true;
       const bool let_go = descriptors_leading_to(simulator.slave_path()) == without_the_port;
-      wait_for_parent(go[0]);
+      wait_for_parent(go);
       std::exit(let_go ? 0 : 3);  // runs the library's unload, as any program's end does
     }
     if (child == 0) {
       // Nothing of the C library's here: the clone shares none of its bookkeeping.
       char byte = 0;
+      ::syscall(SYS_close, go[1]);
       ::syscall(SYS_read, go[0], &byte, 1);
       ::syscall(SYS_exit_group, 0);
     }
