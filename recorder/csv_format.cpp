@@ -54,13 +54,18 @@ std::string header_text(const RecordingDescription& recording) {
            "\n";
     out += key + "units: " + row_of(port.units) + "\n";
   }
-  out += "port,index,time_s,ch1,ch2,ch3,ch4\n";
+  out += recording.host_time ? "port,index,time_s,ch1,ch2,ch3,ch4,host_s\n" : "port,index,time_s,ch1,ch2,ch3,ch4\n";
   return out;
 }
 
 void append_rows(std::string& out, int port, std::uint64_t first_index, double rate_hz, const double* values,
-                 std::size_t samples, const std::array<double, 4>& factors) {
+                 std::size_t samples, const std::array<double, 4>& factors, std::optional<double> host_seconds) {
   const std::string port_text = std::to_string(port) + ",";
+  std::string host_text;
+  if (host_seconds) {
+    host_text = ",";
+    append_number(host_text, *host_seconds, std::chars_format::fixed, 6);
+  }
   for (std::size_t k = 0; k < samples; ++k) {
     const std::uint64_t index = first_index + k;
     out += port_text;
@@ -71,8 +76,15 @@ void append_rows(std::string& out, int port, std::uint64_t first_index, double r
       out += ',';
       append_number(out, values[4 * k + c] * factors[c], std::chars_format::general, 8);
     }
+    out += host_text;
     out += '\n';
   }
+}
+
+// The text before the parenthesis is what readers of older files look for.
+std::string loss_note(int port, std::uint64_t index, std::uint64_t lost) {
+  return "# port " + std::to_string(port) + ": values may be missing before index " + std::to_string(index) +
+         " (estimated " + std::to_string(lost) + " lost)\n";
 }
 
 std::string csv_field(const std::string& text) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,15 +26,21 @@ struct RecordingDescription {
   std::string start;  // ISO 8601
   int library_version = 0;
   bool normalised = false;
+  bool host_time = false;  // the rows end in host_s
   std::vector<PortDescription> ports;
 };
 
 std::string header_text(const RecordingDescription& recording);
 
 // Appends one row per sample; `values` holds `samples` sets of four normalised values, each multiplied by
-// its factor (the display norm, or 1 for normalised values). Sample k gets the index first_index + k.
+// its factor (the display norm, or 1 for normalised values). Sample k gets the index first_index + k. Given
+// host_seconds, every row ends in it (the column host_s).
 void append_rows(std::string& out, int port, std::uint64_t first_index, double rate_hz, const double* values,
-                 std::size_t samples, const std::array<double, 4>& factors);
+                 std::size_t samples, const std::array<double, 4>& factors,
+                 std::optional<double> host_seconds = std::nullopt);
+// The comment line among the rows where a value buffer was found full: `lost` samples estimated missing
+// before `index`.
+std::string loss_note(int port, std::uint64_t index, std::uint64_t lost);
 
 // A field of a CSV row, quoted when it holds a comma, a quote or a line end.
 std::string csv_field(const std::string& text);

@@ -105,7 +105,7 @@ std::uint64_t samples_wanted(const kolmrec::Options& options, double rate_hz) {
 int record(const kolmrec::Options& options) {
   std::vector<std::unique_ptr<RecordedPort>> ports;
   for (const auto& request : options.ports)
-    ports.push_back(std::make_unique<RecordedPort>(request, options.normalised));
+    ports.push_back(std::make_unique<RecordedPort>(request, options.normalised, options.host_time));
   if (!open_all(ports)) return kolmrec::exit_failed;
   if (stop_requested != 0) {
     say("interrupted before the recording started");
@@ -115,6 +115,7 @@ int record(const kolmrec::Options& options) {
   kolmrec::RecordingDescription description;
   description.library_version = KolmdllVersion();
   description.normalised = options.normalised;
+  description.host_time = options.host_time;
   std::vector<std::uint64_t> wanted;
   double slowest_rate = 0;
   for (const auto& port : ports) {
@@ -165,11 +166,12 @@ int record(const kolmrec::Options& options) {
   for (;;) {
     const bool stopping = stop_requested != 0;
     const Clock::time_point now = Clock::now();
+    const double host_seconds = std::chrono::duration<double>(now - started).count();
     rows.clear();
     bool done = true;
     for (std::size_t i = 0; i < ports.size(); ++i) {
       const std::uint64_t before = ports[i]->samples();
-      ports[i]->take(rows, wanted[i]);
+      ports[i]->take(rows, wanted[i], host_seconds);
       if (ports[i]->samples() != before) {
         last_sample[i] = now;
         silent[i] = 0;
@@ -178,7 +180,7 @@ int record(const kolmrec::Options& options) {
         say("port " + std::to_string(options.ports[i].port) + ": no values for " +
             std::to_string(std::chrono::duration_cast<std::chrono::seconds>(silence_allowed[i]).count()) + " s");
       }
-      if (ports[i]->samples() < wanted[i] && !ports[i]->ended()) done = false;
+      if (ports[i]->next_index() < wanted[i] && !ports[i]->ended()) done = false;
     }
     report_warnings(ports);
     if (!rows.empty()) {
@@ -221,14 +223,15 @@ int record(const kolmrec::Options& options) {
     const RecordedPort& port = *ports[i];
     const std::string name = "port " + std::to_string(options.ports[i].port) + ": ";
     if (port.buffer_found_full() != 0) {
-      say(name + "value buffer found full " + std::to_string(port.buffer_found_full()) + " times: values may be lost");
+      say(name + "value buffer found full " + std::to_string(port.buffer_found_full()) +
+          " times: values may be lost (estimated " + std::to_string(port.estimated_lost()) + " by the host's clock)");
     }
     if (port.damaged_frames() != 0) {
       say(name + "damaged frames were dropped (reported " + std::to_string(port.damaged_frames()) + " times)");
     }
     if (port.possible_losses() != 0) status = std::max(status, kolmrec::exit_incomplete);
     if (port.ended()) port_failed = true;
-    if (stop_requested == 0 && wanted[i] != UINT64_MAX && port.samples() < wanted[i]) {
+    if (stop_requested == 0 && wanted[i] != UINT64_MAX && port.next_index() < wanted[i]) {
       say(name + std::to_string(port.samples()) + " of " + std::to_string(wanted[i]) + " samples arrived");
       status = std::max(status, kolmrec::exit_incomplete);
     }

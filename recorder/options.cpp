@@ -49,8 +49,10 @@ std::string usage() {
          "comment lines (start time, library version, and per port the baud rate, serial\n"
          "number, firmware version, data rate, display norms and units), then the row\n"
          "port,index,time_s,ch1,ch2,ch3,ch4 and one row per sample. time_s is the sample\n"
-         "index divided by the port's data rate. Every block of rows is written whole as\n"
-         "it comes, so an interrupted recording leaves a valid file.\n"
+         "index divided by the port's data rate; after a value buffer was found full,\n"
+         "the index moves on by the samples the host's clock says were lost. Every block\n"
+         "of rows is written whole as it comes, so an interrupted recording leaves a\n"
+         "valid file.\n"
          "\n"
          "Options:\n"
          "  --port N          port number 1..255 to record (repeat for more ports)\n"
@@ -61,6 +63,8 @@ std::string usage() {
          "                    (neither: record until Ctrl-C)\n"
          "  --normalised      write normalised values (about -1.05..1.05 of full scale)\n"
          "                    instead of display values (normalised x display norm)\n"
+         "  --host-time       add the column host_s: when kolmrec took the row's block, in\n"
+         "                    seconds since the start on the host's monotonic clock\n"
          "  -o, --output FILE write to FILE (default: standard output)\n"
          "  --quiet           no progress and no summary on standard error\n"
          "  --help            show this text and exit\n"
@@ -107,6 +111,8 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
         o.quiet = true;
       } else if (name == "--normalised" || name == "--normalized") {
         o.normalised = true;
+      } else if (name == "--host-time") {
+        o.host_time = true;
       } else if (name.rfind('-', 0) == 0 && name != "-") {
         return fail("unknown option '" + name + "'");
       } else {

@@ -18,6 +18,7 @@ struct Options {
   std::optional<double> seconds;         // of samples per port, by the port's data rate
   std::optional<std::uint64_t> samples;  // per port; neither: until Ctrl-C
   bool normalised = false;               // normalised values instead of display values
+  bool host_time = false;                // a column of each block's time on the host's monotonic clock
   std::string output = "-";              // "-": standard output
   bool quiet = false;                    // no progress and no summary
   bool help = false;

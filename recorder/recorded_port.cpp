@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <utility>
 
 #include "error_text.h"
@@ -19,8 +20,8 @@ std::uint32_t last_error(int port) { return static_cast<std::uint32_t>(KolmgetLa
 
 }  // namespace
 
-RecordedPort::RecordedPort(PortRequest request, bool normalised)
-    : request_(request), normalised_(normalised), buffer_size_(buffer_size_for(request.baud)) {
+RecordedPort::RecordedPort(PortRequest request, bool normalised, bool host_time)
+    : request_(request), normalised_(normalised), host_time_(host_time), buffer_size_(buffer_size_for(request.baud)) {
   description_.port = request.port;
   description_.baud = request.baud;
 }
@@ -102,22 +103,27 @@ void RecordedPort::start() {
     }
   }
   if (KolmclearDLLbuffer(port) != 0) warnings_.push_back(failure("cannot empty the value buffers"));
+  clock_ = SampleClock(description_.rate_hz);
   values_.resize(4 * scratch_sets);
 }
 
-void RecordedPort::take(std::string& rows, std::uint64_t limit) {
-  if (!open_ || ended_ || samples_ >= limit) return;
+void RecordedPort::take(std::string& rows, std::uint64_t limit, double host_seconds) {
+  if (!open_ || ended_ || clock_.next_index() >= limit) return;
   const int port = request_.port;
-  // Full now means the oldest values may already have been overwritten: the rows say where, since the
-  // indices alone would run on as if nothing had happened.
-  if (Kolmreceived(port, 5) >= buffer_size_) {
+  // Full now means the oldest values may already have been overwritten: the clock tells how many, and the
+  // rows say where, since the values alone would run on as if nothing had happened.
+  const int waiting = Kolmreceived(port, 5);
+  const bool full = waiting >= buffer_size_;
+  const std::uint64_t lost = clock_.read_at(host_seconds, static_cast<std::uint64_t>(std::max(waiting, 0)), full);
+  if (full) {
     ++buffer_found_full_;
-    rows +=
-        "# port " + std::to_string(port) + ": values may be missing before index " + std::to_string(samples_) + "\n";
+    estimated_lost_ += lost;
+    rows += loss_note(port, clock_.next_index(), lost);
   }
+  const auto host_column = host_time_ ? std::optional<double>(host_seconds) : std::nullopt;
   // In blocks: a read every 20 ms finds a few dozen sets, and a stretch behind is taken in several.
-  for (;;) {
-    const auto wanted = static_cast<int>(std::min<std::uint64_t>(scratch_sets, limit - samples_));
+  while (clock_.next_index() < limit) {
+    const auto wanted = static_cast<int>(std::min<std::uint64_t>(scratch_sets, limit - clock_.next_index()));
     int count = 0;
     const int result = KolmreadMultiple(port, 0, values_.data(), 4 * wanted, &count);
     if (result == -1) {
@@ -134,9 +140,10 @@ void RecordedPort::take(std::string& rows, std::uint64_t limit) {
       }
     }
     const auto taken = static_cast<std::size_t>(std::max(count, 0) / 4);
-    append_rows(rows, port, samples_, description_.rate_hz, values_.data(), taken, factors_);
+    append_rows(rows, port, clock_.next_index(), description_.rate_hz, values_.data(), taken, factors_, host_column);
+    clock_.taken(taken);
     samples_ += taken;
-    if (ended_ || taken < static_cast<std::size_t>(wanted) || samples_ >= limit) return;
+    if (ended_ || taken < static_cast<std::size_t>(wanted)) return;
   }
 }
 

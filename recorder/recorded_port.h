@@ -8,12 +8,13 @@
 
 #include "csv_format.h"
 #include "options.h"
+#include "sample_clock.h"
 
 namespace kolmrec {
 
 class RecordedPort {
  public:
-  RecordedPort(PortRequest request, bool normalised);
+  RecordedPort(PortRequest request, bool normalised, bool host_time);
   ~RecordedPort();  // releases the port
   RecordedPort(const RecordedPort&) = delete;
   RecordedPort& operator=(const RecordedPort&) = delete;
@@ -23,16 +24,20 @@ class RecordedPort {
   bool open();
   // Starts the transmission where it is off and empties the value buffers: sample 0 comes after this.
   void start();
-  // Appends the rows of the samples that have arrived, at most up to `limit` samples in all. Notes a value
-  // buffer found full and damaged frames as possible losses; a port that stopped working ends (ended()).
-  void take(std::string& rows, std::uint64_t limit);
+  // Appends the rows of the samples that have arrived, up to the index `limit` at the most; `host_seconds`
+  // is now on the host's monotonic clock, since the start. Notes a value buffer found full and damaged frames
+  // as possible losses; after a buffer found full the index moves on by the samples the clock says were
+  // lost. A port that stopped working ends (ended()).
+  void take(std::string& rows, std::uint64_t limit, double host_seconds);
   // Stops a transmission that start() started, and releases the port.
   void close();
 
   const PortDescription& description() const { return description_; }
   const std::string& error() const { return error_; }
   std::vector<std::string> take_warnings();
-  std::uint64_t samples() const { return samples_; }
+  std::uint64_t samples() const { return samples_; }                // rows written
+  std::uint64_t next_index() const { return clock_.next_index(); }  // rows written and samples lost
+  std::uint64_t estimated_lost() const { return estimated_lost_; }
   std::uint64_t buffer_found_full() const { return buffer_found_full_; }
   std::uint64_t damaged_frames() const { return damaged_frames_; }
   std::uint64_t possible_losses() const { return buffer_found_full_ + damaged_frames_; }
@@ -46,6 +51,7 @@ class RecordedPort {
 
   PortRequest request_;
   bool normalised_;
+  bool host_time_;
   bool open_ = false;
   bool started_transmission_ = false;
   bool ended_ = false;
@@ -53,7 +59,8 @@ class RecordedPort {
   PortDescription description_;
   std::array<double, 4> factors_{1, 1, 1, 1};
   std::vector<double> values_;
-  std::uint64_t samples_ = 0, buffer_found_full_ = 0, damaged_frames_ = 0;
+  SampleClock clock_{0};
+  std::uint64_t samples_ = 0, buffer_found_full_ = 0, damaged_frames_ = 0, estimated_lost_ = 0;
   std::string error_;
   std::vector<std::string> warnings_;
 };

@@ -1,17 +1,20 @@
 // kolmrec's command line and the text of its files.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "csv_format.h"
 #include "options.h"
 #include "recording_file.h"
+#include "sample_clock.h"
 
 namespace {
 
 using kolmrec::parse_arguments;
 
 TEST(RecorderOptions, PortsWithTheirBaudRatesAndTheLimits) {
-  const auto parsed = parse_arguments(
-      {"--port", "3", "--baud", "230400", "--port=7", "--seconds", "2.5", "-o", "x.csv", "--normalised", "--quiet"});
+  const auto parsed = parse_arguments({"--port", "3", "--baud", "230400", "--port=7", "--seconds", "2.5", "-o", "x.csv",
+                                       "--normalised", "--quiet", "--host-time"});
   ASSERT_TRUE(parsed.options) << parsed.error;
   const kolmrec::Options& o = *parsed.options;
   ASSERT_EQ(o.ports.size(), 2u);
@@ -22,7 +25,7 @@ TEST(RecorderOptions, PortsWithTheirBaudRatesAndTheLimits) {
   EXPECT_EQ(o.seconds, 2.5);
   EXPECT_FALSE(o.samples);
   EXPECT_EQ(o.output, "x.csv");
-  EXPECT_TRUE(o.normalised && o.quiet);
+  EXPECT_TRUE(o.normalised && o.quiet && o.host_time);
 
   const auto defaults = parse_arguments({"--port", "1", "--samples=100"});
   ASSERT_TRUE(defaults.options) << defaults.error;
@@ -127,6 +130,51 @@ TEST(RecorderFormat, RowsCarryIndexTimeAndScaledValues) {
             "x\n"
             "4,41,1.640000,1,-0.25,1e-06,1.05\n"
             "4,42,1.680000,0,0.12345679,-1050,2\n");
+  // With the host's time, and the note a reader of older files still knows by its beginning.
+  rows.clear();
+  kolmrec::append_rows(rows, 4, 7, 25, values, 1, {1, 1, 1, 1}, 12.3456789);
+  rows += kolmrec::loss_note(4, 1234, 567);
+  EXPECT_EQ(rows,
+            "4,7,0.280000,0.5,-0.25,1e-09,1.05,12.345679\n"
+            "# port 4: values may be missing before index 1234 (estimated 567 lost)\n");
+  kolmrec::RecordingDescription recording;
+  recording.host_time = true;
+  EXPECT_TRUE(kolmrec::header_text(recording).ends_with("\nport,index,time_s,ch1,ch2,ch3,ch4,host_s\n"));
+}
+
+// 15 s at 1875 Hz read every 20 ms, the reader stalled from 3 s to 15 s against buffers of 9947 samples: the
+// samples after the stall get the indices the clock gives, and the index is not moved where nothing was lost.
+TEST(SampleClock, ARecordingReanchorsAfterAStalledReaderOnly) {
+  constexpr double rate = 1875;
+  constexpr std::uint64_t capacity = 9947;
+  kolmrec::SampleClock clock(rate);
+  std::uint64_t sent = 0, lost_in_all = 0, lost_reported = 0;
+  std::uint64_t waiting = 0;  // in the buffers, the newest `capacity` kept
+  std::vector<double> reads;  // every 20 ms up to 3 s, the next at 15 s
+  for (int k = 1; k <= 150; ++k) reads.push_back(k * 0.02);
+  reads.push_back(15.0);
+  for (const double now : reads) {
+    // The amplifier's clock runs 50 ppm fast against the host's.
+    const auto sent_by_now = static_cast<std::uint64_t>(now * rate * 1.00005);
+    waiting += sent_by_now - sent;
+    sent = sent_by_now;
+    const bool full = waiting >= capacity;
+    if (full) {
+      lost_in_all += waiting - capacity;
+      waiting = capacity;
+    }
+    lost_reported += clock.read_at(now, waiting, full);
+    clock.taken(waiting);
+    waiting = 0;
+    // Where the index stands is what was sent, within the drift over the stall and a sample of rounding.
+    EXPECT_NEAR(static_cast<double>(clock.next_index()), static_cast<double>(sent), 3) << now;
+  }
+  EXPECT_GT(lost_in_all, 12000u);
+  EXPECT_NEAR(static_cast<double>(lost_reported), static_cast<double>(lost_in_all), 3);
+  // Buffers just full lose nothing: the clock may say fewer were sent than seen, and the index stays.
+  kolmrec::SampleClock exact(rate);
+  EXPECT_EQ(exact.read_at(1.0, 2000, true), 0u);
+  EXPECT_EQ(exact.next_index(), 0u);
 }
 
 TEST(RecorderFormat, AmplifierTextsBecomeUtf8) {
