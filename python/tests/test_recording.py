@@ -8,7 +8,7 @@ import numpy as np
 import pytest
 
 import pekolm
-from pekolm.plot import channel_label, plot_recording
+from pekolm.plot import channel_label, channel_units, plot_recording
 
 TEX = r"$\frac{$"  # mathtext would fail on it, and draw "$x_1$" as a formula
 
@@ -105,17 +105,60 @@ def test_a_recording_without_rows(tmp_path):
 
 
 @pytest.mark.parametrize("kind, labels", [
-    ("display", ["channel 1 (kg, N,m)", "channel 2 (kg, µm/m)", "channel 3 (g)", "channel 4 (°C, N)"]),
-    ("normalised", ["channel 1 (normalised)", "channel 2 (normalised)"]),
+    ("display", [["channel 1 (kg)", "channel 1 (N,m)"], ["channel 2 (kg)", "channel 2 (µm/m)"],
+                 ["channel 3 (g)", "channel 3"], ["channel 4 (°C)", "channel 4 (N)"]]),
+    ("normalised", [["channel 1 (normalised)"], ["channel 2 (normalised)"], ["channel 3 (normalised)"],
+                    ["channel 4 (normalised)"]]),
 ])
-def test_axes_carry_the_units_of_display_values_only(recording_file, kind, labels):
+def test_each_unit_of_a_channel_gets_its_own_axis(recording_file, kind, labels):
     recording = pekolm.read_recording(recording_file)
     recording.values_kind = kind
-    assert [channel_label(recording, c) for c in range(1, len(labels) + 1)] == labels
+    assert [[channel_label(recording, c, unit) for unit in channel_units(recording, c)]
+            for c in range(1, 5)] == labels
     figure = plot_recording(recording)
-    assert figure.axes[0].get_ylabel() == labels[0]
-    assert [t.get_text() for t in figure.axes[0].get_legend().get_texts()] == ["port 1 (00012345)",
-                                                                               "port 3 (00067890)"]
+    panels = {}  # the axes of a panel share its place
+    for ax in figure.axes:
+        panels.setdefault(round(ax.get_position().y0, 4), []).append(ax.get_ylabel())
+    assert [panels[y] for y in sorted(panels, reverse=True)] == labels
+    legend = figure.axes[0].get_legend()
+    assert [t.get_text() for t in legend.get_texts()] == ["port 1 (00012345)", "port 3 (00067890)", "values missing"]
+
+
+def test_gaps_come_as_data_and_the_plot_breaks_the_line_there(tmp_path, recording_file):
+    path = tmp_path / "gap.csv"
+    path.write_text("""\
+# kolmrec 1.9
+# values: display
+# port 1 data rate: 2 Hz
+# port 1 units: kg,kg,kg,kg
+# port 2 data rate: 2 Hz
+# port 2 units: N,kg,kg,kg
+port,index,time_s,ch1,ch2,ch3,ch4,host_s
+1,0,0.000000,1,1,1,1,0.020000
+2,0,0.000000,5,5,5,5,0.020000
+1,1,0.500000,2,2,2,2,0.520000
+# port 1: values may be missing before index 5 (estimated 3 lost)
+1,5,2.500000,3,3,3,3,2.540000
+1,6,3.000000,4,4,4,4,3.020000
+""", encoding="utf-8")
+    recording = pekolm.read_recording(path)
+    assert recording.gaps == [pekolm.Gap(port=1, index=5, lost=3)]
+    assert recording.index.tolist() == [0, 0, 1, 5, 6]
+    np.testing.assert_allclose(recording.host_time, [0.02, 0.02, 0.52, 2.54, 3.02])
+    # A file of an earlier kolmrec: the place, but no estimate and no host time.
+    older = pekolm.read_recording(recording_file)
+    assert older.gaps == [pekolm.Gap(port=1, index=2, lost=None)] and older.host_time is None
+    assert older.notes[0] == "port 1: values may be missing before index 2"
+
+    figure = plot_recording(recording)
+    first = figure.axes[0]
+    assert [ax.get_ylabel() for ax in figure.axes if ax.get_position().y0 == first.get_position().y0] == [
+        "channel 1 (kg)", "channel 1 (N)"]
+    line = first.get_lines()[0]
+    assert np.isnan(line.get_xdata()).tolist() == [False, False, True, False, False]
+    [span] = first.patches
+    np.testing.assert_allclose(span.get_xy()[:, 0].min(), 0.5)
+    np.testing.assert_allclose(span.get_xy()[:, 0].max(), 2.5)
 
 
 def test_texts_of_the_file_and_the_title_are_drawn_as_they_stand(tmp_path):
@@ -125,7 +168,7 @@ def test_texts_of_the_file_and_the_title_are_drawn_as_they_stand(tmp_path):
     path.write_text(RECORDING.replace("00012345", TEX).replace("kg,kg,g", f"{TEX},kg,$x_1$"), encoding="utf-8")
     figure = plot_recording(pekolm.read_recording(path), tmp_path / "tex.png", title=TEX)
     texts = [t for t in figure.findobj(Text) if "$" in t.get_text()]
-    assert sorted(t.get_text() for t in texts) == sorted([TEX, f"port 1 ({TEX})", f"channel 1 ({TEX}, N,m)",
+    assert sorted(t.get_text() for t in texts) == sorted([TEX, f"port 1 ({TEX})", f"channel 1 ({TEX})",
                                                           "channel 3 ($x_1$)"])
     assert not any(t.get_parse_math() or t.get_usetex() for t in texts)
 

@@ -13,9 +13,9 @@ plotting recordings need no library.
 from ._library import LibraryNotFoundError, library, library_version
 from .amplifier import DEFAULT_BUFFER_SIZE, MAX_BUFFER_SIZE, Amplifier
 from .errors import PekolmError
-from .recording import PortInfo, Recording, RecordingFormatError, read_recording
+from .recording import Gap, PortInfo, Recording, RecordingFormatError, read_recording
 
 __version__ = "1.9"
 
-__all__ = ["Amplifier", "DEFAULT_BUFFER_SIZE", "LibraryNotFoundError", "MAX_BUFFER_SIZE", "PekolmError", "PortInfo",
-           "Recording", "RecordingFormatError", "library", "library_version", "read_recording"]
+__all__ = ["Amplifier", "DEFAULT_BUFFER_SIZE", "Gap", "LibraryNotFoundError", "MAX_BUFFER_SIZE", "PekolmError",
+           "PortInfo", "Recording", "RecordingFormatError", "library", "library_version", "read_recording"]

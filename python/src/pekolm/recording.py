@@ -3,8 +3,10 @@
 A file is a header of "# key: value" comment lines (per-port keys as "port P key"), the column line
 "port,index,time_s,ch1,ch2,ch3,ch4", and one row per set of values, the rows of the recorded ports
 interleaved in blocks. Comment lines may stand among and after the rows (notes such as "# port 1: values may
-be missing before index 1234", "# stopped: Ctrl-C"). Unknown keys are kept but not interpreted, so that
-newer recorders stay readable.
+be missing before index 1234 (estimated 567 lost)", "# stopped: Ctrl-C"). Unknown keys are kept but not
+interpreted, so that newer recorders stay readable. The column line may go on with "host_s", the time at
+which kolmrec took the row's block (seconds since the start on the host's monotonic clock); columns after
+the known ones are left out.
 """
 
 from __future__ import annotations
@@ -18,12 +20,15 @@ from dataclasses import dataclass, field
 
 import numpy as np
 
-__all__ = ["PortInfo", "Recording", "RecordingFormatError", "read_recording"]
+__all__ = ["Gap", "PortInfo", "Recording", "RecordingFormatError", "read_recording"]
 
 _MAGIC = "# kolmrec"
 _COLUMNS = ("port", "index", "time_s", "ch1", "ch2", "ch3", "ch4")
 _PORT_KEY = re.compile(r"port (\d+) (.+)")
+_HOST_TIME = "host_s"
 _RATE = re.compile(r"\s*([-+0-9.eE]+)\s*(Hz)?\s*")
+# Older kolmrecs wrote no estimate; their indices run on over the gap.
+_GAP = re.compile(r"port (\d+): values may be missing before index (\d+)(?: \(estimated (\d+) lost\))?")
 
 
 class RecordingFormatError(ValueError):
@@ -46,6 +51,17 @@ class PortInfo:
     header: dict[str, str] = field(default_factory=dict)
 
 
+@dataclass(frozen=True)
+class Gap:
+    """Where values of a port may be missing: before the row of `index`. `lost` is kolmrec's estimate of how
+    many, by the host's clock (indices index - lost .. index - 1 have no row); None in files of kolmrecs
+    that made none, whose indices run on over the gap."""
+
+    port: int
+    index: int
+    lost: int | None
+
+
 @dataclass
 class Recording:
     """A kolmrec file in memory.
@@ -53,7 +69,8 @@ class Recording:
     values_kind is "display" (normalised value times the display norm, in the port's units) or
     "normalised" (units do not apply). The arrays hold one element (row) per set of values, in file order:
     port (int), index (int64, the set's number within its port), time (float64, seconds from the start)
-    and values (float64, shape (n, 4), channel k + 1 in column k).
+    and values (float64, shape (n, 4), channel k + 1 in column k). host_time (float64, seconds) is when
+    kolmrec took each row's block, None for a file without the column.
     """
 
     path: str
@@ -70,6 +87,18 @@ class Recording:
     header: dict[str, str] = field(default_factory=dict)
     # The comment lines among and after the rows, without their "#", in file order.
     notes: list[str] = field(default_factory=list)
+    host_time: np.ndarray | None = None
+
+    @property
+    def gaps(self) -> list[Gap]:
+        """The places where values may be missing, from the notes, in file order."""
+        gaps = []
+        for note in self.notes:
+            match = _GAP.fullmatch(note)
+            if match:
+                lost = match.group(3)
+                gaps.append(Gap(int(match.group(1)), int(match.group(2)), None if lost is None else int(lost)))
+        return gaps
 
     @property
     def port_numbers(self) -> list[int]:
@@ -115,7 +144,7 @@ def _port_info(port: int, header: dict[str, str]) -> PortInfo:
 _NOTE = re.compile(r"^[ \t]*#(.*)$", re.MULTILINE)
 
 
-def _complete_lines(file, notes: list[str], dropped: list[str]):
+def _complete_lines(file, notes: list[str], dropped: list[str], columns: int):
     """The lines after the column line but for an incomplete last row, which goes to dropped with the
     reason; the comment lines are gathered into notes. A file read while kolmrec still writes it, or cut
     short (a second Ctrl-C, a full disk behind a shell redirection), can end inside a row, and the rows
@@ -143,8 +172,8 @@ def _complete_lines(file, notes: list[str], dropped: list[str]):
             yield line
     elif not line.endswith(("\n", "\r")):
         dropped.append(f"the last row has no line end, so it may be incomplete: {line[:80]!r}")
-    elif line.count(",") < len(_COLUMNS) - 1:
-        dropped.append(f"the last row has fewer than {len(_COLUMNS)} fields: {line.strip()[:80]!r}")
+    elif line.count(",") < columns - 1:
+        dropped.append(f"the last row has fewer than {columns} fields: {line.strip()[:80]!r}")
     else:
         yield line
 
@@ -185,13 +214,15 @@ def read_recording(path: str | os.PathLike) -> Recording:
                 break
             else:
                 raise RecordingFormatError(f"{path}: the header has no column line '{','.join(_COLUMNS)}'")
+            host_time = columns[len(_COLUMNS): len(_COLUMNS) + 1] == (_HOST_TIME,)
+            used = len(_COLUMNS) + (1 if host_time else 0)
             notes: list[str] = []
             dropped: list[str] = []
-            lines = _complete_lines(file, notes, dropped)
+            lines = _complete_lines(file, notes, dropped, used)
             with warnings.catch_warnings():
                 warnings.simplefilter("ignore", UserWarning)  # a recording without rows is still one
                 try:
-                    rows = np.loadtxt(lines, delimiter=",", comments="#", usecols=range(len(_COLUMNS)), ndmin=2,
+                    rows = np.loadtxt(lines, delimiter=",", comments="#", usecols=range(used), ndmin=2,
                                       dtype=np.float64)
                 except ValueError as error:
                     raise RecordingFormatError(f"{path}: a row after line {line_number} (the column line) "
@@ -232,4 +263,5 @@ def read_recording(path: str | os.PathLike) -> Recording:
         values=rows[:, 3:7].copy(),
         header=header,
         notes=notes,
+        host_time=rows[:, 7].copy() if host_time else None,
     )
