@@ -4,6 +4,8 @@
 // is tested without a device.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace kolmrec {
@@ -12,21 +14,26 @@ class SampleClock {
  public:
   explicit SampleClock(double rate_hz) : rate_hz_(rate_hz) {}
 
-  // A read at `host_seconds` found `waiting` samples in the buffers, which were `full` (the oldest may then
-  // have been overwritten). Returns the samples estimated lost before those waiting: the samples the data
-  // rate gives for the time since the previous read, less those seen since, never below 0; none when the
-  // buffers were not full. The index moves on by that many. Measured from the previous read rather than from
-  // the start, so that a data rate a little off the host's clock errs over the stall only.
+  // A read at `host_seconds` (since the start) found `waiting` samples in the buffers, which
+  // were `full` (the oldest may then have been overwritten). Returns the samples estimated lost before those
+  // waiting, never below 0, and moves the index on by them: the samples the data rate gives for the time,
+  // less those seen, less the lag by which the samples arrive late at reads that lost nothing. None when the
+  // buffers were not full.
   std::uint64_t read_at(double host_seconds, std::uint64_t waiting, bool full);
   // The next `samples` got the indices from next_index() on.
   void taken(std::uint64_t samples) { next_index_ += samples; }
   std::uint64_t next_index() const { return next_index_; }
 
  private:
+  // The median lag of the last reads that lost nothing: the first reads after a program that was held up
+  // as a whole still find the samples of the stall on their way, and must not count as the usual lag. Over
+  // a second or so, so that a data rate a little off the host's clock does not matter.
+  double usual_lag();
+
   double rate_hz_;
   std::uint64_t next_index_ = 0;
-  double previous_seconds_ = 0;          // of the previous read (0: the buffers were emptied at the start)
-  std::uint64_t previous_position_ = 0;  // samples sent by then, lost ones included
+  std::array<double, 63> lags_{};  // samples the clock gives beyond those seen, at reads not full
+  std::size_t lags_noted_ = 0;
 };
 
 }  // namespace kolmrec

@@ -143,34 +143,37 @@ TEST(RecorderFormat, RowsCarryIndexTimeAndScaledValues) {
 }
 
 // 15 s at 1875 Hz read every 20 ms, the reader stalled from 3 s to 15 s against buffers of 9947 samples: the
-// samples after the stall get the indices the clock gives, and the index is not moved where nothing was lost.
-TEST(SampleClock, ARecordingReanchorsAfterAStalledReaderOnly) {
+// samples after the stall get the indices the clock gives. Also when the whole program stalled, so that the
+// first read after it finds the stall's samples still on their way, and the next one the buffers full.
+TEST(SampleClock, IndicesAfterAStalledReaderFollowTheClock) {
   constexpr double rate = 1875;
   constexpr std::uint64_t capacity = 9947;
-  kolmrec::SampleClock clock(rate);
-  std::uint64_t sent = 0, lost_in_all = 0, lost_reported = 0;
-  std::uint64_t waiting = 0;  // in the buffers, the newest `capacity` kept
-  std::vector<double> reads;  // every 20 ms up to 3 s, the next at 15 s
+  std::vector<double> reads;  // every 20 ms up to 3 s, then from 15 s on
   for (int k = 1; k <= 150; ++k) reads.push_back(k * 0.02);
-  reads.push_back(15.0);
-  for (const double now : reads) {
-    // The amplifier's clock runs 50 ppm fast against the host's.
-    const auto sent_by_now = static_cast<std::uint64_t>(now * rate * 1.00005);
-    waiting += sent_by_now - sent;
-    sent = sent_by_now;
-    const bool full = waiting >= capacity;
-    if (full) {
-      lost_in_all += waiting - capacity;
-      waiting = capacity;
+  for (int k = 0; k < 5; ++k) reads.push_back(15 + k * 0.02);
+  for (const bool whole_program : {false, true}) {
+    kolmrec::SampleClock clock(rate);
+    std::uint64_t arrived = 0, lost_in_all = 0, lost_reported = 0;
+    for (const double now : reads) {
+      // The amplifier's clock runs 50 ppm fast against the host's.
+      auto sent = static_cast<std::uint64_t>(now * rate * 1.00005);
+      if (whole_program && now == 15) sent = arrived + 30;
+      std::uint64_t waiting = sent - arrived;
+      arrived = sent;
+      const bool full = waiting >= capacity;
+      if (full) {
+        lost_in_all += waiting - capacity;
+        waiting = capacity;
+      }
+      lost_reported += clock.read_at(now, waiting, full);
+      clock.taken(waiting);
+      if (!(whole_program && now == 15)) {
+        EXPECT_NEAR(static_cast<double>(clock.next_index()), static_cast<double>(sent), 3) << now << whole_program;
+      }
     }
-    lost_reported += clock.read_at(now, waiting, full);
-    clock.taken(waiting);
-    waiting = 0;
-    // Where the index stands is what was sent, within the drift over the stall and a sample of rounding.
-    EXPECT_NEAR(static_cast<double>(clock.next_index()), static_cast<double>(sent), 3) << now;
+    EXPECT_GT(lost_in_all, 12000u);
+    EXPECT_NEAR(static_cast<double>(lost_reported), static_cast<double>(lost_in_all), 3) << whole_program;
   }
-  EXPECT_GT(lost_in_all, 12000u);
-  EXPECT_NEAR(static_cast<double>(lost_reported), static_cast<double>(lost_in_all), 3);
   // Buffers just full lose nothing: the clock may say fewer were sent than seen, and the index stays.
   kolmrec::SampleClock exact(rate);
   EXPECT_EQ(exact.read_at(1.0, 2000, true), 0u);
