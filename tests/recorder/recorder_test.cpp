@@ -32,12 +32,15 @@ struct Row {
   std::uint64_t index = 0;
   double time = 0;
   double values[4] = {};
+  double host = -1;  // host_s, where the file has it
+  std::size_t notes_before = 0;
 };
 
 // The file's header lines (without "# ") and its rows, checking that every row is whole.
 struct Recording {
   std::vector<std::string> header;
   std::vector<Row> rows;
+  std::vector<std::string> notes;  // the comment lines among the rows
   bool has(const std::string& line) const { return std::find(header.begin(), header.end(), line) != header.end(); }
   std::vector<Row> of(int port) const {
     std::vector<Row> selected;
@@ -54,14 +57,19 @@ Recording parse(const std::string& text) {
   std::istringstream lines(text);
   std::string line;
   while (std::getline(lines, line) && line.rfind("# ", 0) == 0) recording.header.push_back(line.substr(2));
-  EXPECT_EQ(line, "port,index,time_s,ch1,ch2,ch3,ch4");
+  const bool host_time = line == "port,index,time_s,ch1,ch2,ch3,ch4,host_s";
+  if (!host_time) EXPECT_EQ(line, "port,index,time_s,ch1,ch2,ch3,ch4");
   while (std::getline(lines, line)) {
+    if (line.rfind("# ", 0) == 0) {
+      recording.notes.push_back(line.substr(2));
+      continue;
+    }
     Row row;
+    row.notes_before = recording.notes.size();
     char rest = 0;
-    EXPECT_EQ(std::sscanf(line.c_str(), "%d,%lu,%lf,%lf,%lf,%lf,%lf%c", &row.port, &row.index, &row.time,
-                          &row.values[0], &row.values[1], &row.values[2], &row.values[3], &rest),
-              7)
-        << line;
+    const int fields = std::sscanf(line.c_str(), "%d,%lu,%lf,%lf,%lf,%lf,%lf,%lf%c", &row.port, &row.index, &row.time,
+                                   &row.values[0], &row.values[1], &row.values[2], &row.values[3], &row.host, &rest);
+    EXPECT_EQ(fields, host_time ? 8 : 7) << line;
     recording.rows.push_back(row);
   }
   return recording;
@@ -182,6 +190,41 @@ TEST_F(Recorder, FailuresEndWithAClearMessageAndNoFile) {
   // Port 1 was released each time.
   EXPECT_EQ(first_->activate(), 0);
   Kolmrelease(1);
+}
+
+// The rows go into a pipe that takes nothing for a while: kolmrec's writes block while the library goes
+// on receiving, until the value buffers overflow. The rows after the gap keep the host's time.
+TEST_F(Recorder, AfterAStalledReaderTheIndicesFollowTheHostsClock) {
+  SimulatedAmplifier fast(4, kolmsim::Options{.rate_code = 0xAE});  // 3750 Hz: the buffers hold 1.1 s at 9600
+  ProgramRun run("/bin/sh", {"-c", "\"$0\" \"$@\" | { sleep 2.5; cat > run.csv; }", kolmrec, "--port", "4", "--baud",
+                             "9600", "--seconds", "3.5", "--host-time"});
+  const auto result = run.finish();
+  EXPECT_EQ(result.status, 0) << result.err;  // the shell's: the pipe's last command
+  EXPECT_NE(result.err.find("value buffer found full"), std::string::npos) << result.err;
+  const Recording recording = parse(file_text(run.folder() + "/run.csv"));
+  ASSERT_FALSE(recording.notes.empty());
+  std::uint64_t gap_at = 0, lost = 0;
+  ASSERT_EQ(std::sscanf(recording.notes[0].c_str(),
+                        "port 4: values may be missing before index %lu (estimated %lu lost)", &gap_at, &lost),
+            2)
+      << recording.notes[0];
+  EXPECT_GT(lost, 0u);
+  // How far the block's host time lies behind the last sample's time, before the gap and after it.
+  std::vector<double> before, after;
+  for (std::size_t k = 0; k + 1 < recording.rows.size(); ++k) {
+    const Row& row = recording.rows[k];
+    if (row.notes_before == 0) EXPECT_EQ(row.index, k);
+    if (row.index + 1 == gap_at) EXPECT_EQ(recording.rows[k + 1].index, gap_at);
+    if (recording.rows[k + 1].host != row.host) (row.notes_before == 0 ? before : after).push_back(row.host - row.time);
+  }
+  ASSERT_FALSE(before.empty() || after.empty());
+  const auto median = [](std::vector<double> lags) {
+    std::nth_element(lags.begin(), lags.begin() + lags.size() / 2, lags.end());
+    return lags[lags.size() / 2];
+  };
+  // Without the estimate the rows after the gap would stand early by the time lost, most of a second here.
+  EXPECT_NEAR(median(after), median(before), 0.3) << lost;
+  EXPECT_EQ(recording.rows.back().index, 3.5 * 3750 - 1);
 }
 
 // Started with a standard descriptor closed, as "<&-" or ">&-" in a shell start it: the rows must not go
