@@ -8,8 +8,10 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "kolmsim/simulator.h"
 #include "signals_and_child.h"
@@ -55,22 +57,31 @@ int run(const kolmsim::tool::ToolOptions& options) {
   kolmsim::tool::block_tool_signals();
   setenv("PEKOLM_PORT_DIR", dir.path().c_str(), 1);  // NOLINT(concurrency-mt-unsafe): no other thread runs yet
 
-  kolmsim::Simulator simulator(options.simulator);
-  // Before the link: no host sees the default signal first.
-  for (int channel = 1; channel <= 4; ++channel) simulator.set_channel_signal(channel, options.signals[channel - 1]);
-  simulator.link_port(dir.path(), options.com);
-  if (!options.quiet) {
-    std::fprintf(stderr, "kolmsim: amplifier on %s as port %d (%s/com%d); PEKOLM_PORT_DIR=%s\n",
-                 simulator.slave_path().c_str(), options.com, dir.path().c_str(), options.com, dir.path().c_str());
-    if (options.loads != std::array<int, 4>{}) {
-      std::fprintf(stderr, "kolmsim: 'kill -USR1 %d' puts the load on, 'kill -USR2 %d' takes it off\n",
-                   static_cast<int>(getpid()), static_cast<int>(getpid()));
+  // One amplifier a port, each with a pty and a serving thread of its own.
+  std::vector<std::unique_ptr<kolmsim::Simulator>> amplifiers;
+  for (std::size_t index = 0; index < options.coms.size(); ++index) {
+    auto& simulator = *amplifiers.emplace_back(std::make_unique<kolmsim::Simulator>(options.simulator));
+    const std::string serial = kolmsim::tool::serial_number(options, index);
+    simulator.update_state([&](kolmsim::AmplifierState& state) { state.serial_number = serial; });
+    // Before the link: no host sees the default signal first.
+    for (int channel = 1; channel <= 4; ++channel) simulator.set_channel_signal(channel, options.signals[channel - 1]);
+    simulator.link_port(dir.path(), options.coms[index]);
+    if (!options.quiet) {
+      std::fprintf(stderr, "kolmsim: amplifier %s on %s as port %d (%s/com%d); PEKOLM_PORT_DIR=%s\n", serial.c_str(),
+                   simulator.slave_path().c_str(), options.coms[index], dir.path().c_str(), options.coms[index],
+                   dir.path().c_str());
     }
+  }
+  if (!options.quiet && options.loads != std::array<int, 4>{}) {
+    std::fprintf(stderr, "kolmsim: 'kill -USR1 %d' puts the load on, 'kill -USR2 %d' takes it off\n",
+                 static_cast<int>(getpid()), static_cast<int>(getpid()));
   }
   kolmsim::tool::LoadSwitch load(
       [&](bool on) {
-        for (int channel = 1; channel <= 4; ++channel) {
-          simulator.set_channel_load(channel, on ? options.loads[channel - 1] : 0);
+        for (auto& simulator : amplifiers) {
+          for (int channel = 1; channel <= 4; ++channel) {
+            simulator->set_channel_load(channel, on ? options.loads[channel - 1] : 0);
+          }
         }
         // The line also tells a script that watches it that values measured from now on carry the change.
         if (!options.quiet) std::fprintf(stderr, "kolmsim: load %s\n", on ? "on" : "off");

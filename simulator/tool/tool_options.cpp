@@ -1,6 +1,7 @@
 // Parsing of the kolmsim command line.
 #include "tool_options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -138,14 +139,18 @@ std::string usage() {
          "\n"
          "Simulates a four-channel measuring amplifier on a pseudo-terminal and links it as\n"
          "DIR/com<N>, where the library finds it when PEKOLM_PORT_DIR=DIR.\n"
-         "Without COMMAND it serves until SIGINT or SIGTERM. With COMMAND it runs it with\n"
-         "PEKOLM_PORT_DIR set, serves while it runs and exits with its status (128+signal\n"
-         "if it was killed); Ctrl-C then goes to COMMAND only.\n"
+         "Without COMMAND it serves until SIGINT, SIGTERM or SIGHUP. With COMMAND it runs\n"
+         "it with PEKOLM_PORT_DIR set, serves while it runs and exits with its status\n"
+         "(128+signal if it was killed); Ctrl-C then goes to COMMAND only, SIGTERM and\n"
+         "SIGHUP are passed on to it.\n"
          "\n"
          "Options:\n"
-         "  --com N             port number to link as (1..255, default 1)\n"
+         "  --com N             port number to link as (1..255, default 1); given again,\n"
+         "                      one more amplifier on one more port\n"
          "  --port-dir DIR      directory for the link (created if missing; default: a new\n"
          "                      directory /tmp/kolmsim.XXXXXX, removed at the end)\n"
+         "  --serial NUMBER     the serial number of the (first) amplifier, 8 digits\n"
+         "                      (default 00012345); the next ports' count on from it\n"
          "  --firmware V        firmware version the amplifier reports (0..255, default 12)\n"
          "  --rate-code 0xNN    initial data rate code (0x93..0xAF, default 0xA8 = 25 Hz)\n"
          "  --not-transmitting  start with the measured-value stream off\n"
@@ -168,14 +173,17 @@ std::string usage() {
          "                      it off (with COMMAND kolmsim stays its parent and tells\n"
          "                      its pid)\n"
          "  --load-at SECONDS[,SECONDS...]\n"
-         "                      also switch the load at these increasing times after the\n"
-         "                      start: on at the 1st, off at the 2nd, on at the 3rd, ...\n"
+         "                      also switch the load at these increasing times after\n"
+         "                      kolmsim starts (a host's first value comes some 0.5 s\n"
+         "                      later, after its activation): on at the 1st, off at the\n"
+         "                      2nd, on at the 3rd, ...\n"
          "\n"
          "See kolmsim(1).\n";
 }
 
 ParseResult parse_arguments(const std::vector<std::string>& args) {
   ToolOptions o;
+  bool com_given = false;  // the first --com replaces the default port
   auto fail = [](std::string message) { return ParseResult{std::nullopt, std::move(message)}; };
 
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -213,7 +221,7 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
       o.simulator.transmitting = false;
       o.simulator.tx_mode &= static_cast<std::uint8_t>(~0x02);
     } else if (name == "--com" || name == "--firmware" || name == "--rate-code" || name == "--mode" ||
-               name == "--port-dir") {
+               name == "--port-dir" || name == "--serial") {
       const auto text = value();
       if (!text) return fail("option '" + name + "' needs a value");
       if (name == "--port-dir") {
@@ -221,11 +229,25 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
         o.port_dir = *text;
         continue;
       }
+      if (name == "--serial") {
+        if (text->size() != 8 || text->find_first_not_of("0123456789") != std::string::npos) {
+          return fail("bad value '" + *text + "' for option '--serial' (8 digits)");
+        }
+        o.serial = *text;
+        continue;
+      }
       const long low = name == "--com" ? 1 : name == "--rate-code" ? 0x93 : 0;
       const long high = name == "--com" ? 255 : name == "--rate-code" ? 0xAF : 255;
       const auto n = number(*text, low, high);
       if (!n) return fail("bad value '" + *text + "' for option '" + name + "'");
-      if (name == "--com") o.com = static_cast<int>(*n);
+      if (name == "--com") {
+        if (!com_given) o.coms.clear();
+        com_given = true;
+        if (std::find(o.coms.begin(), o.coms.end(), *n) != o.coms.end()) {
+          return fail("port " + *text + " is given twice");
+        }
+        o.coms.push_back(static_cast<int>(*n));
+      }
       if (name == "--firmware") o.simulator.firmware_version = static_cast<std::uint8_t>(*n);
       if (name == "--rate-code") o.simulator.rate_code = static_cast<std::uint8_t>(*n);
       if (name == "--mode") o.simulator.mode = static_cast<std::uint8_t>(*n);
@@ -244,7 +266,16 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
   if (!o.load_at.empty() && o.loads == std::array<int, 4>{}) {
     return fail("option '--load-at' has no load step to switch (see '--load')");
   }
+  if (std::stoull(o.serial) + o.coms.size() - 1 > 99999999) {
+    return fail("serial number " + o.serial + " leaves no room to count on for " + std::to_string(o.coms.size()) +
+                " ports");
+  }
   return ParseResult{o, {}};
+}
+
+std::string serial_number(const ToolOptions& options, std::size_t index) {
+  std::string text = std::to_string(std::stoull(options.serial) + index);
+  return std::string(8 - text.size(), '0') + text;
 }
 
 }  // namespace kolmsim::tool

@@ -11,8 +11,11 @@
 namespace kolmsim::tool {
 
 struct ToolOptions {
-  int com = 1;           // port number N of DIR/com<N>
-  std::string port_dir;  // empty: a fresh temporary directory
+  std::vector<int> coms{1};  // port numbers N of DIR/com<N>, one amplifier each, all different
+  std::string port_dir;      // empty: a fresh temporary directory
+  // The first amplifier's serial number, 8 digits; the next ones count on from it, so that each port's
+  // amplifier can be told apart.
+  std::string serial = "00012345";
   Options simulator;
   std::array<ChannelSignal, 4> signals{};  // what channels 1..4 play
   std::array<int, 4> loads{};              // load step per channel, counts
@@ -29,6 +32,8 @@ struct ParseResult {
 };
 
 ParseResult parse_arguments(const std::vector<std::string>& args);  // args without the program name
+// The serial number of the amplifier on the `index`th port (0-based): the first one's, counted on.
+std::string serial_number(const ToolOptions& options, std::size_t index);
 std::string usage();
 
 }  // namespace kolmsim::tool

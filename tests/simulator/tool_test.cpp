@@ -133,6 +133,16 @@ TEST(KolmsimTool, ReplacesOnlyALinkThatLeadsNowhere) {
   }
 }
 
+// Several ports in one kolmsim, each amplifier with its own serial number.
+TEST(KolmsimTool, PlaysOneAmplifierOnEachPortGiven) {
+  ToolRunner tool;
+  const ToolResult r = tool.run({"--quiet", "--com", "2", "--com", "5", "--serial", "00000099", "--", "sh", "-c",
+                                 "\"$0\" 2 && \"$0\" 5", KOLMDEMO_PATH});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("port 2: mode 1, firmware 12, serial number 00000099,"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("port 5: mode 1, firmware 12, serial number 00000100,"), std::string::npos) << r.out;
+}
+
 // The example program on the tool, as its manual page runs it.
 TEST(KolmsimTool, TheExampleRefusesABadCommandLineAndAClosedOutput) {
   ToolRunner tool;
@@ -150,20 +160,25 @@ TEST(KolmsimTool, TheExampleRefusesABadCommandLineAndAClosedOutput) {
 
 TEST(KolmsimTool, RejectsBadOptionsWithStatusTwo) {
   ToolRunner tool;
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{{"--com", "0"},
-                                                                                    {"--com", "256"},
-                                                                                    {"--com", " 3"},
-                                                                                    {"--com", "3 "},
-                                                                                    {"--com", "+3"},
-                                                                                    {"--com", "0x"},
-                                                                                    {"--sine", "1:100: 2"},
-                                                                                    {"--rate-code", "0x50"},
-                                                                                    {"--firmware", "x"},
-                                                                                    {"--frobnicate"},
-                                                                                    {"--"},
-                                                                                    {"program"},
-                                                                                    {"--com"},
-                                                                                    {"--quiet=yes"}}) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"--com", "0"},
+                                             {"--com", "256"},
+                                             {"--com", " 3"},
+                                             {"--com", "3 "},
+                                             {"--com", "+3"},
+                                             {"--com", "0x"},
+                                             {"--com", "3", "--com", "3"},
+                                             {"--serial", "1234567"},
+                                             {"--serial", "1234567x"},
+                                             {"--serial", "99999999", "--com", "1", "--com", "2"},
+                                             {"--sine", "1:100: 2"},
+                                             {"--rate-code", "0x50"},
+                                             {"--firmware", "x"},
+                                             {"--frobnicate"},
+                                             {"--"},
+                                             {"program"},
+                                             {"--com"},
+                                             {"--quiet=yes"}}) {
     const ToolResult r = tool.run(args);
     EXPECT_EQ(r.status, 2) << args[0];
     EXPECT_EQ(r.err.rfind("kolmsim: ", 0), 0u) << r.err;
@@ -192,7 +207,7 @@ TEST(ToolOptions, SetTheSimulatorsStartingState) {
   EXPECT_EQ(o.simulator.mode, 0);
   EXPECT_FALSE(o.simulator.transmitting);
   EXPECT_EQ(o.simulator.tx_mode & 0x02, 0);
-  EXPECT_EQ(o.com, 10);  // decimal, not octal; options after "--" belong to the command
+  EXPECT_EQ(o.coms, std::vector<int>{10});  // decimal, not octal; options after "--" belong to the command
   EXPECT_EQ(o.command, (std::vector<std::string>{"prog", "--com", "3"}));
 }
 
