@@ -58,7 +58,9 @@ Recording parse(const std::string& text) {
   std::string line;
   while (std::getline(lines, line) && line.rfind("# ", 0) == 0) recording.header.push_back(line.substr(2));
   const bool host_time = line == "port,index,time_s,ch1,ch2,ch3,ch4,host_s";
-  if (!host_time) EXPECT_EQ(line, "port,index,time_s,ch1,ch2,ch3,ch4");
+  if (!host_time) {
+    EXPECT_EQ(line, "port,index,time_s,ch1,ch2,ch3,ch4");
+  }
   while (std::getline(lines, line)) {
     if (line.rfind("# ", 0) == 0) {
       recording.notes.push_back(line.substr(2));
@@ -213,8 +215,12 @@ TEST_F(Recorder, AfterAStalledReaderTheIndicesFollowTheHostsClock) {
   std::vector<double> before, after;
   for (std::size_t k = 0; k + 1 < recording.rows.size(); ++k) {
     const Row& row = recording.rows[k];
-    if (row.notes_before == 0) EXPECT_EQ(row.index, k);
-    if (row.index + 1 == gap_at) EXPECT_EQ(recording.rows[k + 1].index, gap_at);
+    if (row.notes_before == 0) {
+      EXPECT_EQ(row.index, k);
+    }
+    if (row.index + 1 == gap_at) {
+      EXPECT_EQ(recording.rows[k + 1].index, gap_at);
+    }
     if (recording.rows[k + 1].host != row.host) (row.notes_before == 0 ? before : after).push_back(row.host - row.time);
   }
   ASSERT_FALSE(before.empty() || after.empty());
