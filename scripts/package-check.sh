@@ -18,9 +18,9 @@ fail() {
   exit 1
 }
 
-step "configure (warnings of the CMake code are errors) and build in $build"
+step "configure (warnings of the CMake code are errors) and build in $build, hardened as the packages are"
 cmake -S . -B "$build" -G Ninja --warn-uninitialized -Werror=dev -Werror=deprecated \
-  -DCMAKE_INSTALL_PREFIX=/usr -DPEKOLM_TESTS=OFF -DPEKOLM_BENCH=OFF
+  -DCMAKE_INSTALL_PREFIX=/usr -DPEKOLM_TESTS=OFF -DPEKOLM_BENCH=OFF -DPEKOLM_HARDENING=ON
 cmake --build "$build"
 
 # Another prefix than the configured one: the package files must find everything from where they lie.
