@@ -1,6 +1,6 @@
-# What `cmake --install` puts where (GNU install directories), in three components that the Debian
-# packages follow: runtime (the library and the documents every package needs), dev (what compiling and
-# linking against the library needs) and tools (the programs).
+# What `cmake --install` puts where (GNU install directories), in components: runtime (the library), dev
+# (what compiling and linking against the library needs) and tools (the programs), which the Debian
+# packages follow, and doc (README, LICENSE, CHANGELOG and the example).
 include(CMakePackageConfigHelpers)
 
 set(PEKOLM_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/pekolm)
@@ -12,14 +12,29 @@ install(FILES ${PROJECT_SOURCE_DIR}/devicelib/include/pekolm.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
 install(TARGETS kolmconsole kolmsim kolmdemo kolmrec RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 
-install(FILES ${PROJECT_SOURCE_DIR}/man/kolmconsole.1 ${PROJECT_SOURCE_DIR}/man/kolmsim.1 ${PROJECT_SOURCE_DIR}/man/kolmrec.1
-              ${PROJECT_SOURCE_DIR}/man/kolmdemo.1
+# The manual pages are installed compressed, as man reads them and as Debian wants them; gzip -n leaves
+# name and time stamp out of the header, so that the same page gives the same file.
+set(PEKOLM_MAN_PAGES kolmconsole.1 kolmsim.1 kolmrec.1 kolmdemo.1 pekolm.3)
+set(PEKOLM_MAN_GZ)
+foreach(page IN LISTS PEKOLM_MAN_PAGES)
+  set(gz ${PROJECT_BINARY_DIR}/man/${page}.gz)
+  add_custom_command(OUTPUT ${gz}
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/man/${page} ${PROJECT_BINARY_DIR}/man/${page}
+    COMMAND gzip -9nf ${PROJECT_BINARY_DIR}/man/${page}
+    DEPENDS ${PROJECT_SOURCE_DIR}/man/${page} VERBATIM)
+  list(APPEND PEKOLM_MAN_GZ ${gz})
+endforeach()
+add_custom_target(pekolm_man_pages ALL DEPENDS ${PEKOLM_MAN_GZ})
+install(FILES ${PROJECT_BINARY_DIR}/man/kolmconsole.1.gz ${PROJECT_BINARY_DIR}/man/kolmsim.1.gz
+              ${PROJECT_BINARY_DIR}/man/kolmrec.1.gz ${PROJECT_BINARY_DIR}/man/kolmdemo.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
-install(FILES ${PROJECT_SOURCE_DIR}/man/pekolm.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT dev)
+install(FILES ${PROJECT_BINARY_DIR}/man/pekolm.3.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT dev)
+# The documents in one folder of their own, a component that no Debian package takes: each package has its
+# own doc folder (cmake/PekolmPackaging.cmake).
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
-        DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
+        DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT doc)
 install(FILES ${PROJECT_SOURCE_DIR}/examples/kolmdemo.c
-        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT dev)
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT doc)
 
 # find_package(pekolm 1.9) gives pekolm::pekolm. The files find everything relative to where they lie, so
 # the tree may be installed under another prefix than the one configured (cmake --install --prefix, DESTDIR).

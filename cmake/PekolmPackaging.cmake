@@ -5,7 +5,8 @@
 # for /usr does it follow Debian's multiarch layout (lib/<triplet>); the packages install under /usr.
 set(CPACK_PACKAGE_NAME pekolm)
 set(CPACK_PACKAGE_VENDOR "the pekolm developers")
-set(CPACK_PACKAGE_CONTACT "the pekolm developers")
+# The Maintainer field: a name and an address that reaches the developers.
+set(CPACK_PACKAGE_CONTACT "pekolm developers <pekolm@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Four-channel measuring amplifiers on serial ports")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
@@ -21,6 +22,7 @@ set(CPACK_DEBIAN_DEV_PACKAGE_NAME libpekolm-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME pekolm-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION electronics)
+set(PEKOLM_DEBIAN_PACKAGES libpekolm1 libpekolm-dev pekolm-tools)  # in the order of CPACK_COMPONENTS_ALL
 
 # The system libraries come from dpkg-shlibdeps. It finds libpekolm.so.1, which no installed package holds
 # yet, in the build tree; the dependency on libpekolm1 comes from the components' own (exact version, as
@@ -31,6 +33,8 @@ set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 # libpekolm1's shlibs file, so that other packages built against it depend on this version or later.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+
+set(PEKOLM_DEBIAN_DIR ${PROJECT_BINARY_DIR}/debian)
 
 include(CPack)
 
@@ -45,3 +49,42 @@ the pekolm library.")
 cpack_add_component(tools DISPLAY_NAME "pekolm programs" DEPENDS runtime
   DESCRIPTION "kolmconsole, an interactive console for one amplifier, kolmsim, a simulated amplifier on a \
 pseudo-terminal, kolmrec, a recorder of measured values into CSV, and kolmdemo, a short check of an amplifier.")
+
+# Every package has its own folder in /usr/share/doc with the copyright file and the changelog (a native
+# package's: changelog.gz) that Debian wants. Only the packages install them (EXCLUDE_FROM_ALL: a component's
+# own install, as CPack does it): a plain `cmake --install` keeps the one folder share/doc/pekolm.
+# The copyright file is LICENSE in Debian's machine-readable form.
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE PEKOLM_LICENSE)
+if(NOT PEKOLM_LICENSE MATCHES "^MIT License\n\nCopyright \\(c\\) ([^\n]+)\n\n(.+)$")
+  message(FATAL_ERROR "LICENSE is not the MIT license with one copyright line")
+endif()
+set(PEKOLM_COPYRIGHT_HOLDER "${CMAKE_MATCH_1}")
+string(STRIP "${CMAKE_MATCH_2}" PEKOLM_LICENSE_TERMS)
+string(REPLACE "\n\n" "\n.\n" PEKOLM_LICENSE_TERMS "${PEKOLM_LICENSE_TERMS}")
+string(REPLACE "\n" "\n " PEKOLM_LICENSE_TERMS "${PEKOLM_LICENSE_TERMS}")
+# Debian calls this text of the MIT license Expat.
+file(CONFIGURE OUTPUT ${PEKOLM_DEBIAN_DIR}/copyright @ONLY CONTENT "\
+Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: pekolm
+Upstream-Contact: ${CPACK_PACKAGE_CONTACT}
+
+Files: *
+Copyright: ${PEKOLM_COPYRIGHT_HOLDER}
+License: Expat
+ ${PEKOLM_LICENSE_TERMS}
+")
+# Debian's tools take the changelog and the manual pages compressed, without name or time stamp in the
+# header (gzip -n), so that the same sources give the same packages.
+add_custom_command(OUTPUT ${PEKOLM_DEBIAN_DIR}/changelog.gz
+  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/cmake/debian/changelog ${PEKOLM_DEBIAN_DIR}/changelog
+  COMMAND gzip -9nf ${PEKOLM_DEBIAN_DIR}/changelog
+  DEPENDS ${PROJECT_SOURCE_DIR}/cmake/debian/changelog VERBATIM)
+add_custom_target(pekolm_debian_changelog ALL DEPENDS ${PEKOLM_DEBIAN_DIR}/changelog.gz)
+foreach(component package IN ZIP_LISTS CPACK_COMPONENTS_ALL PEKOLM_DEBIAN_PACKAGES)
+  install(FILES ${PEKOLM_DEBIAN_DIR}/copyright ${PEKOLM_DEBIAN_DIR}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component} EXCLUDE_FROM_ALL)
+endforeach()
+install(FILES ${PROJECT_SOURCE_DIR}/README.md
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libpekolm1 COMPONENT runtime EXCLUDE_FROM_ALL)
+install(FILES ${PROJECT_SOURCE_DIR}/examples/kolmdemo.c
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libpekolm-dev/examples COMPONENT dev EXCLUDE_FROM_ALL)
