@@ -30,25 +30,43 @@ set(PEKOLM_DEBIAN_PACKAGES libpekolm1 libpekolm-dev pekolm-tools)  # in the orde
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_LIBRARY_OUTPUT_DIRECTORY})
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
-# libpekolm1's shlibs file, so that other packages built against it depend on this version or later.
+# libpekolm1's control files: a shlibs file, which Debian's policy wants of every shared library, so that
+# other packages built against it depend on this version or later, and (in cmake/debian/) a symbols file,
+# which dpkg-shlibdeps takes first: a package built against the library depends on the release that
+# brought the newest function it calls. Then the ldconfig trigger, which refreshes the linker cache once
+# per dpkg run instead of a postinst and postrm of the package's own. CPack writes both scripts (calling
+# ldconfig) for every library under /usr/lib unless the control files name a postinst and a postrm; the
+# names given here lie nowhere, and CPack adds only the control files it finds (warning about the others),
+# so that the package gets no maintainer scripts at all.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
-
 set(PEKOLM_DEBIAN_DIR ${PROJECT_BINARY_DIR}/debian)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
+  ${PROJECT_SOURCE_DIR}/cmake/debian/symbols ${PROJECT_SOURCE_DIR}/cmake/debian/triggers
+  ${PEKOLM_DEBIAN_DIR}/no-maintainer-scripts/postinst ${PEKOLM_DEBIAN_DIR}/no-maintainer-scripts/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)
 
 # No semicolons in the descriptions: CMake would take them for list separators and cut the text there.
+# Each line becomes one line of the package's description, after a blank: Debian wants them no longer than
+# 80 columns with it.
 
 cpack_add_component(runtime DISPLAY_NAME "pekolm library"
-  DESCRIPTION "Shared library that drives four-channel measuring amplifiers (strain-gauge bridge, voltage \
-and temperature inputs) on serial ports, one receive thread per port.")
+  DESCRIPTION "Shared library that drives four-channel measuring amplifiers (strain-gauge
+bridge, voltage and temperature inputs) on serial ports: one amplifier per
+port, up to 255 ports at once, each with a receive thread that decodes the
+measured values into ring buffers. Every setting of the amplifier can be read
+and written.")
 cpack_add_component(dev DISPLAY_NAME "pekolm development files" DEPENDS runtime
-  DESCRIPTION "Header, CMake package (find_package(pekolm)), pkg-config file and pekolm(3) for programs on \
-the pekolm library.")
+  DESCRIPTION "What programs on the pekolm library need to build: the header pekolm.h, the
+link to the library, the CMake package (find_package(pekolm)), the pkg-config
+file pekolm.pc, the manual page pekolm(3) and an example program.")
 cpack_add_component(tools DISPLAY_NAME "pekolm programs" DEPENDS runtime
-  DESCRIPTION "kolmconsole, an interactive console for one amplifier, kolmsim, a simulated amplifier on a \
-pseudo-terminal, kolmrec, a recorder of measured values into CSV, and kolmdemo, a short check of an amplifier.")
+  DESCRIPTION "Programs on the pekolm library: kolmconsole, an interactive console for one
+amplifier, kolmsim, a simulated amplifier on a pseudo-terminal, kolmrec, a
+recorder of measured values into CSV, and kolmdemo, a short check of an
+amplifier.")
 
 # Every package has its own folder in /usr/share/doc with the copyright file and the changelog (a native
 # package's: changelog.gz) that Debian wants. Only the packages install them (EXCLUDE_FROM_ALL: a component's

@@ -3,10 +3,11 @@
 # --windows, what the Windows tree needs instead.
 set -euo pipefail
 # clang and its sanitizer runtimes (libFuzzer among them) build the fuzz targets of scripts/fuzz.sh.
-# pkg-config, dpkg-dev (dpkg-shlibdeps, dpkg-architecture), file and man-db serve scripts/package-check.sh.
+# pkg-config, dpkg-dev (dpkg-shlibdeps, dpkg-architecture), file, man-db and lintian serve
+# scripts/package-check.sh.
 # The python3 packages: the Python package in python/, installed into a venv that sees Debian's numpy.
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev clang clang-format clang-tidy libclang-rt-14-dev
-  pkg-config dpkg-dev file man-db
+  pkg-config dpkg-dev file man-db lintian
   python3-numpy python3-matplotlib python3-pytest python3-venv python3-setuptools python3-pip python3-wheel)
 apt_options=()
 if [ "${1:-}" = --windows ]; then
