@@ -179,6 +179,8 @@ def test_plot_command_writes_a_png(recording_file, tmp_path):
                           capture_output=True, text=True)
     assert done.returncode == 0, done.stderr
     assert image.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    version = subprocess.run([sys.executable, "-m", "pekolm", "--version"], capture_output=True, text=True)
+    assert (version.returncode, version.stdout) == (0, f"python3 -m pekolm {pekolm.__version__}\n")
 
 
 @pytest.mark.parametrize("arguments, says", [

@@ -7,6 +7,7 @@ import os
 import sys
 import warnings
 
+from . import __version__
 from .recording import RecordingFormatError, read_recording
 
 
@@ -15,8 +16,15 @@ def _one_line(text: object) -> str:
     return " ".join(str(text).split())
 
 
+def _program_name() -> str:
+    # The installed script is called as itself; "python3 -m pekolm" runs this file as __main__.py.
+    name = os.path.basename(sys.argv[0]) if sys.argv and sys.argv[0] else ""
+    return "python3 -m pekolm" if name in ("", "__main__.py", "-c") else name
+
+
 def main(argv: list[str] | None = None) -> int:
-    parser = argparse.ArgumentParser(prog="python3 -m pekolm", description="Tools for pekolm amplifiers.")
+    parser = argparse.ArgumentParser(prog=_program_name(), description="Tools for pekolm amplifiers.")
+    parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
     plot = commands.add_parser("plot", help="draw a kolmrec recording into an image",
                                description="Draws the four channels of a kolmrec recording over time, one "
