@@ -110,6 +110,73 @@ PEKOLM_API int KolmdllVersion(void) PEKOLM_NOEXCEPT;
  * pending). */
 PEKOLM_API int KolmgetLastError(int port) PEKOLM_NOEXCEPT;
 
+/* The library's own error codes, by name, and what each means. Any other code comes from the system:
+ * plain, or with PEKOLM_E_WRITE_FAILED or'ed in when writing a command failed (the rest is then the system's
+ * code). The table lives here only: the manual, the tools and the Python package follow it. */
+#define PEKOLM_E_CTS_TIMEOUT 0x3000001F
+#define PEKOLM_E_ANSWER_TIMEOUT 0x30000058
+#define PEKOLM_E_ANSWER_LENGTH 0x30000059
+#define PEKOLM_E_ANSWER_CONTENT 0x30000060
+#define PEKOLM_E_FRAME_TERMINATOR 0x30000061
+#define PEKOLM_E_FIRMWARE_TOO_OLD 0x30000062
+#define PEKOLM_E_LOCK_FAILED 0x300000F0
+#define PEKOLM_E_EVENT_FAILED 0x300000F1
+#define PEKOLM_E_OUT_OF_MEMORY 0x300000F3
+#define PEKOLM_E_SHORT_WRITE 0x300000F5
+#define PEKOLM_E_ALREADY_OPEN 0x300000F6
+#define PEKOLM_E_BAD_ARGUMENT 0x30000100
+#define PEKOLM_E_BAD_PORT 0x30000101
+#define PEKOLM_E_WRITE_FAILED 0x20000000
+
+/* Header-only, so that it adds no export: C99 and C++ inline, GCC's own spelling in C89. */
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L)
+#define PEKOLM_INLINE inline
+#elif defined(__GNUC__)
+#define PEKOLM_INLINE __inline__
+#else
+#define PEKOLM_INLINE
+#endif
+#ifdef __cplusplus
+#define PEKOLM_NO_TEXT nullptr
+#else
+#define PEKOLM_NO_TEXT ((const char*)0)
+#endif
+
+/* What one of the library's own codes means, in English; NULL for 0, a system code, a failed write
+ * (PEKOLM_E_WRITE_FAILED | system code) and any code this version does not know. */
+static PEKOLM_INLINE const char* pekolm_error_text(int code) {
+  switch (code) {
+    case PEKOLM_E_CTS_TIMEOUT:
+      return "handshake requested (flag 0x4) but CTS did not come on within 3000 ms";
+    case PEKOLM_E_ANSWER_TIMEOUT:
+      return "no answer to a query within 6000 ms";
+    case PEKOLM_E_ANSWER_LENGTH:
+      return "the answer arrived with another length than expected";
+    case PEKOLM_E_ANSWER_CONTENT:
+      return "the answer does not fit the request (wrong echo, a value the library does not know)";
+    case PEKOLM_E_FRAME_TERMINATOR:
+      return "a measured-value frame did not end in CR LF";
+    case PEKOLM_E_FIRMWARE_TOO_OLD:
+      return "the operation needs a newer firmware version than the amplifier reported";
+    case PEKOLM_E_LOCK_FAILED:
+      return "a lock could not be taken in time";
+    case PEKOLM_E_EVENT_FAILED:
+      return "an event could not be created";
+    case PEKOLM_E_OUT_OF_MEMORY:
+      return "out of memory";
+    case PEKOLM_E_SHORT_WRITE:
+      return "fewer bytes were written to the port than the command holds";
+    case PEKOLM_E_ALREADY_OPEN:
+      return "the port is already open in this library";
+    case PEKOLM_E_BAD_ARGUMENT:
+      return "an argument is out of range, or a pointer argument is NULL";
+    case PEKOLM_E_BAD_PORT:
+      return "the port number is outside 1..255 or the port is not open";
+    default:
+      return PEKOLM_NO_TEXT;
+  }
+}
+
 /* ---- ports ---- */
 
 /* Opens the port, starts its receive thread and brings the amplifier into operating mode 1.

@@ -10,6 +10,16 @@
 
 namespace pekolm::ports {
 
+// The codes users look up by the header's names are the ones the library records.
+static_assert(error::cts_timeout == PEKOLM_E_CTS_TIMEOUT && error::answer_timeout == PEKOLM_E_ANSWER_TIMEOUT &&
+              error::answer_length == PEKOLM_E_ANSWER_LENGTH && error::answer_content == PEKOLM_E_ANSWER_CONTENT &&
+              error::frame_terminator == PEKOLM_E_FRAME_TERMINATOR &&
+              error::firmware_too_old == PEKOLM_E_FIRMWARE_TOO_OLD && error::lock_failed == PEKOLM_E_LOCK_FAILED &&
+              error::event_failed == PEKOLM_E_EVENT_FAILED && error::out_of_memory == PEKOLM_E_OUT_OF_MEMORY &&
+              error::short_write == PEKOLM_E_SHORT_WRITE && error::already_open == PEKOLM_E_ALREADY_OPEN &&
+              error::bad_argument == PEKOLM_E_BAD_ARGUMENT && error::bad_port == PEKOLM_E_BAD_PORT &&
+              error::write_failed == PEKOLM_E_WRITE_FAILED);
+
 std::atomic<std::uint32_t> library_error{0};
 std::atomic<int> activation_port{0};
 

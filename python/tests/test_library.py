@@ -2,6 +2,7 @@
 
 import ctypes
 import ctypes.util
+import errno
 import os
 import pathlib
 import re
@@ -10,9 +11,11 @@ import pytest
 
 import pekolm
 from pekolm import _library
+from pekolm import errors
 from pekolm.errors import describe
 
-HEADER = pathlib.Path(__file__).resolve().parents[2] / "devicelib" / "include" / "pekolm.h"
+TREE = pathlib.Path(__file__).resolve().parents[2]
+HEADER = TREE / "devicelib" / "include" / "pekolm.h"
 C_TYPES = {
     "int": ctypes.c_int,
     "double": ctypes.c_double,
@@ -85,6 +88,29 @@ def test_a_library_that_cannot_be_loaded_is_named(monkeypatch, library, says):
         _library.load_library()
 
 
+def test_every_table_of_error_codes_follows_the_header():
+    if not HEADER.exists():
+        pytest.skip(f"{HEADER} is not there")
+    header = HEADER.read_text()
+    macros = re.findall(r"#define PEKOLM_E_(\w+) (0x[0-9A-F]+)", header)
+    values = {name.lower(): int(value, 16) for name, value in macros}
+    texts = {name.lower(): text for name, text in re.findall(r'case PEKOLM_E_(\w+):\s*return "([^"]*)";', header)}
+    assert values.pop("write_failed") == errors.WRITE_FAILED
+    assert set(texts) == set(values)
+    assert errors._LIBRARY_CODES == {values[name]: (name, text) for name, text in texts.items()}
+    assert all(getattr(errors, name.upper()) == value for name, value in values.items())
+    # The library records its own constants; the header's opening comment lists the codes for readers.
+    internal = (TREE / "devicelib" / "src" / "protocol" / "error_codes.h").read_text()
+    assert dict(re.findall(r"std::uint32_t (\w+) = (0x[0-9A-F]+);", internal)) == {
+        name: f"0x{value:08X}" for name, value in {**values, "write_failed": errors.WRITE_FAILED}.items()}
+    listed = re.findall(r"^ \*   (0x3[0-9A-F]{7}) ", header[:header.index("*/")], re.MULTILINE)
+    assert sorted(int(code, 16) for code in listed) == sorted(values.values())
+    for document in (TREE / "man" / "pekolm.3", TREE / "README.md"):
+        shown = document.read_text()
+        for name, value in values.items():
+            assert all(f in shown for f in (f"PEKOLM_E_{name.upper()}", f"0x{value:08X}", str(value))), (document, name)
+
+
 @pytest.mark.parametrize("code, name, text", [
     (0x30000058, "answer_timeout", "no answer"),
     (0x30000101, "bad_port", "not open"),
@@ -97,3 +123,7 @@ def test_error_names_and_texts(code, name, text):
     assert (error.code, error.name) == (code, name)
     assert text in error.message and text in str(error) and "port 3" in str(error)
     assert describe(code)[0] == name
+
+
+def test_a_system_code_reads_as_the_system_tools_show_it():
+    assert str(pekolm.PekolmError(errno.EBUSY)) == f"EBUSY ({errno.EBUSY}, {os.strerror(errno.EBUSY)})"

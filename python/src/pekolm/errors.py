@@ -26,8 +26,9 @@ BAD_PORT = 0x30000101
 # Or'ed with the system's code when writing a command failed.
 WRITE_FAILED = 0x20000000
 
+# As pekolm.h names them (PEKOLM_E_CTS_TIMEOUT, ...) and with its texts; a test holds the two together.
 _LIBRARY_CODES = {
-    CTS_TIMEOUT: ("cts_timeout", "handshake requested, but CTS did not come on within 3000 ms"),
+    CTS_TIMEOUT: ("cts_timeout", "handshake requested (flag 0x4) but CTS did not come on within 3000 ms"),
     ANSWER_TIMEOUT: ("answer_timeout", "no answer to a query within 6000 ms"),
     ANSWER_LENGTH: ("answer_length", "the answer arrived with another length than expected"),
     ANSWER_CONTENT: ("answer_content",
@@ -100,4 +101,6 @@ class PekolmError(Exception):
         where = ""
         if self.function:
             where = f"{self.function}" + (f" on port {self.port}" if self.port is not None else "") + ": "
+        if self.errno == self.code:  # the system's own code, as its tools show one: ENOENT (2, No such file ...)
+            return f"{where}{self.name} ({self.code}, {self.message})"
         return f"{where}{self.message} ({self.name}, 0x{self.code:08X})"
