@@ -7,6 +7,7 @@
 #include <string.h>
 #include <time.h>
 
+#include "error_message.h"
 #include "pekolm.h"
 #include "standard_streams.h"
 
@@ -40,6 +41,13 @@ static int whole_number(const char* text) {
 static int usage_error(const char* what, const char* text) {
   fprintf(stderr, "kolmdemo: %s '%s'\nTry 'kolmdemo --help'.\n", what, text);
   return 2;
+}
+
+/* What failed and why, in words that can be looked up: pekolm.h's text and the code in hex, or the
+ * system's name, number and text. */
+static void report(const char* what, int port) {
+  char text[error_message_size];
+  fprintf(stderr, "kolmdemo: %s: %s\n", what, describe_error_code(KolmgetLastError(port), text, sizeof text));
 }
 
 static void pause_ms(long ms) {
@@ -76,7 +84,9 @@ int main(int argc, char** argv) {
 
   printf("library version 0x%X\n", KolmdllVersion());
   if (KolmactivateExtended(port, baud, 4096, 0) != 0) {
-    fprintf(stderr, "kolmdemo: port %d could not be opened, error 0x%X\n", port, KolmgetLastError(port));
+    char what[48];
+    snprintf(what, sizeof what, "port %d could not be opened", port);
+    report(what, port);
     return 1;
   }
   KolmreadSerialNo(port, serial);
@@ -85,14 +95,14 @@ int main(int argc, char** argv) {
 
   KolmclearDLLbuffer(port);
   if (KolmstartTX(port) != 0) {
-    fprintf(stderr, "kolmdemo: start failed, error 0x%X\n", KolmgetLastError(port));
+    report("start failed", port);
     Kolmrelease(port);
     return 1;
   }
   for (waited = 0; waited < 1000; waited += 10) {
     pause_ms(10);
     result = KolmreadMultiple(port, 0, values, 400, &count);
-    if (result == -1) fprintf(stderr, "kolmdemo: read error 0x%X\n", KolmgetLastError(port));
+    if (result == -1) report("read error", port);
     if (result == 1) {
       if (samples == 0) {
         printf("first sample: %.5f %.5f %.5f %.5f\n", values[0], values[1], values[2], values[3]);

@@ -6,7 +6,7 @@
 
 namespace kolmrec {
 
-// "the amplifier did not answer (0x30000058)", "No such file or directory (2)", ...
+// "no answer to a query within 6000 ms (0x30000058)", "ENOENT (2, No such file or directory)", ...
 std::string error_text(std::uint32_t code);
 
 // Receive-thread codes that mean a damaged frame rather than a port that stopped working.

@@ -1,9 +1,11 @@
 // kolmrec's command line and the text of its files.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <vector>
 
 #include "csv_format.h"
+#include "error_text.h"
 #include "options.h"
 #include "recording_file.h"
 #include "sample_clock.h"
@@ -189,6 +191,20 @@ TEST(RecorderFormat, AmplifierTextsBecomeUtf8) {
   EXPECT_EQ(kolmrec::utf8_from_cp1252("\x80\x81"), "\xE2\x82\xAC\xEF\xBF\xBD");
   EXPECT_EQ(kolmrec::utf8_from_cp1252("AB\nC\rD\x7F"), "AB?C?D?");  // nothing breaks a header line
   EXPECT_EQ(kolmrec::csv_field("say \"hi\""), "\"say \"\"hi\"\"\"");
+}
+
+// The words every program prints for a code: the header's text and hex, the system's name, number and text.
+TEST(RecorderErrorText, EachKindOfCodeReadsAsItIsLookedUp) {
+  const std::pair<std::uint32_t, std::string> codes[] = {
+      {0x30000058, "no answer to a query within 6000 ms (0x30000058)"},
+      {EBUSY, "EBUSY (16, Device or resource busy)"},
+      {0x20000000 | EIO, "writing a command to the port failed (0x20000005): EIO (5, Input/output error)"},
+      {0x300000AB, "an error code this version does not know (0x300000AB)"},
+      {0, "the call failed without leaving an error code"},
+      {4000, "system error 4000 (unknown error)"},
+  };
+  for (const auto& [code, text] : codes) EXPECT_EQ(kolmrec::error_text(code), text);
+  EXPECT_TRUE(kolmrec::is_damaged_frame(0x30000061));
 }
 
 TEST(RecordingFile, FailuresAreReportedWithTheirCause) {

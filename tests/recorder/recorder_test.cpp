@@ -178,7 +178,8 @@ TEST_F(Recorder, FailuresEndWithAClearMessageAndNoFile) {
     std::string message;
   };
   const std::vector<Case> cases = {
-      {{"--port", "1", "--port", "9", "-o", "run.csv"}, "kolmrec: port 9: cannot open: No such file or directory (2)"},
+      {{"--port", "1", "--port", "9", "-o", "run.csv"},
+       "kolmrec: port 9: cannot open: ENOENT (2, No such file or directory)"},
       {{"--port", "1", "-o", "/nonexistent/run.csv"}, "kolmrec: cannot create /nonexistent/run.csv: No such file"},
       {{"--port", "1", "--samples", "5", "-o", "/dev/full"}, "kolmrec: cannot write to /dev/full: No space left"},
   };

@@ -158,6 +158,19 @@ TEST(KolmsimTool, TheExampleRefusesABadCommandLineAndAClosedOutput) {
   EXPECT_EQ(r.err, "kolmdemo: standard output is closed; nothing could be shown\n");
 }
 
+// Why a port would not open, in words that can be looked up: the library's text and code, the system's name.
+TEST(KolmsimTool, TheExampleSaysWhyAPortWouldNotOpen) {
+  ToolRunner tool;
+  const std::pair<std::string, std::string> failures[] = {
+      {"300", "port 300 could not be opened: the port number is outside 1..255 or the port is not open (0x30000101)"},
+      {"2", "port 2 could not be opened: ENOENT (2, No such file or directory)"}};
+  for (const auto& [port, message] : failures) {
+    const ToolResult r = tool.run({"--quiet", "--", KOLMDEMO_PATH, port});
+    EXPECT_EQ(r.status, 1) << port;
+    EXPECT_EQ(r.err, "kolmdemo: " + message + "\n");
+  }
+}
+
 TEST(KolmsimTool, RejectsBadOptionsWithStatusTwo) {
   ToolRunner tool;
   for (const std::vector<std::string>& args :
