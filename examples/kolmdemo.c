@@ -1,5 +1,7 @@
 /* A small C program on the library: opens an amplifier, shows who it is, takes a second of measured values
- * and lets the port go. Usage: kolmdemo [port [baud]] (defaults: port 1, 115200 baud), or --help, --version. */
+ * and lets the port go. Usage: kolmdemo [port [baud]] (defaults: port 1, 115200 baud), or --help, --version.
+ * Built beside the two helpers it shares with the other programs:
+ *     cc kolmdemo.c standard_streams.c error_message.c $(pkg-config --cflags --libs pekolm) -o kolmdemo */
 #include <errno.h>
 #include <limits.h>
 #include <stdio.h>
@@ -10,6 +12,11 @@
 #include "error_message.h"
 #include "pekolm.h"
 #include "standard_streams.h"
+
+/* The release, set by the project's build; a copy built elsewhere tells so instead. */
+#ifndef PEKOLM_RELEASE
+#define PEKOLM_RELEASE "(example build)"
+#endif
 
 // Where a port number leads differs between the systems.
 #ifdef _WIN32

@@ -58,6 +58,14 @@ pkg-config --atleast-version=1.9 pekolm || fail "pkg-config finds pekolm $versio
   -o "$work/pc-consumer"
 LD_LIBRARY_PATH=$libdir "$kolmsim" --quiet --com 7 --firmware 11 -- "$work/pc-consumer" 7 11
 
+step "the installed example builds where it lies, as its first lines say"
+examples=$(find "$prefix" -path '*/doc/*/examples' -type d)
+[ -n "$examples" ] || fail "no examples folder installed"
+# shellcheck disable=SC2046 # the flags are words
+(cd "$examples" && "${CC:-cc}" -Wall -Werror kolmdemo.c standard_streams.c error_message.c \
+  $(pkg-config --cflags --libs pekolm) -o "$work/example") || fail "the installed example does not build"
+LD_LIBRARY_PATH=$libdir "$kolmsim" --quiet --com 7 -- "$work/example" 7 >/dev/null
+
 step "CMake consumer with pekolm inside it (add_subdirectory)"
 cmake -S tests/consumer/cmake -B "$work/subproject" -G Ninja -DPEKOLM_SOURCE_DIR="$PWD"
 cmake --build "$work/subproject" --target firmware_check kolmsim
