@@ -20,9 +20,11 @@
 #ifdef _WIN32
 #include <io.h>
 #define stderr_is_terminal() (_isatty(_fileno(stderr)) != 0)
+#define stdout_is_terminal() (_isatty(_fileno(stdout)) != 0)
 #else
 #include <unistd.h>
 #define stderr_is_terminal() (isatty(STDERR_FILENO) != 0)
+#define stdout_is_terminal() (isatty(STDOUT_FILENO) != 0)
 #endif
 
 namespace {
@@ -141,7 +143,7 @@ int record(const kolmrec::Options& options) {
   // A port that sends fewer samples than asked for must not keep the recording open for ever.
   std::optional<Clock::time_point> deadline;
   kolmrec::Tally tally;
-  tally.ports = static_cast<int>(ports.size());
+  for (const auto& port : options.ports) tally.ports.push_back({port.port, 0});
   if (options.seconds) {
     tally.total_seconds = *options.seconds;
     const double grace = std::max(2.0, *options.seconds / 10) + 1 / slowest_rate;
@@ -151,7 +153,8 @@ int record(const kolmrec::Options& options) {
     tally.total_seconds = static_cast<double>(*options.samples) / slowest_rate;
   }
 
-  const bool show_progress = !options.quiet && stderr_is_terminal();
+  // Rows scrolling by on the same terminal are progress enough, and a progress line would run into them.
+  const bool show_progress = !options.quiet && stderr_is_terminal() && !(options.output == "-" && stdout_is_terminal());
   Clock::time_point next_progress = started;
   std::vector<Clock::duration> silence_allowed;
   for (const auto& port : ports) {
@@ -191,11 +194,10 @@ int record(const kolmrec::Options& options) {
         break;
       }
     }
-    tally.samples = 0;
     tally.possible_losses = 0;
-    for (const auto& port : ports) {
-      tally.samples += port->samples();
-      tally.possible_losses += port->possible_losses();
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+      tally.ports[i].samples = ports[i]->samples();
+      tally.possible_losses += ports[i]->possible_losses();
     }
     tally.elapsed_seconds = std::chrono::duration<double>(Clock::now() - started).count();
     if (show_progress && (now >= next_progress || done || stopping)) {
@@ -223,11 +225,11 @@ int record(const kolmrec::Options& options) {
     const RecordedPort& port = *ports[i];
     const std::string name = "port " + std::to_string(options.ports[i].port) + ": ";
     if (port.buffer_found_full() != 0) {
-      say(name + "value buffer found full " + std::to_string(port.buffer_found_full()) +
-          " times: values may be lost (estimated " + std::to_string(port.estimated_lost()) + " by the host's clock)");
+      say(name + "value buffer found full " + kolmrec::times(port.buffer_found_full()) +
+          ": values may be lost (estimated " + std::to_string(port.estimated_lost()) + " by the host's clock)");
     }
     if (port.damaged_frames() != 0) {
-      say(name + "damaged frames were dropped (reported " + std::to_string(port.damaged_frames()) + " times)");
+      say(name + "damaged frames were dropped (reported " + kolmrec::times(port.damaged_frames()) + ")");
     }
     if (port.possible_losses() != 0) status = std::max(status, kolmrec::exit_incomplete);
     if (port.ended()) port_failed = true;

@@ -7,6 +7,7 @@
 #include "csv_format.h"
 #include "error_text.h"
 #include "options.h"
+#include "progress.h"
 #include "recording_file.h"
 #include "sample_clock.h"
 
@@ -219,6 +220,23 @@ TEST(RecordingFile, FailuresAreReportedWithTheirCause) {
   EXPECT_EQ(full.error(), "cannot write to /dev/full: No space left on device");
   EXPECT_EQ(full.write("more\n"), Written::failed);  // takes nothing after a failure
   EXPECT_FALSE(full.close());
+}
+
+// Ports may run at different rates: the summary gives each its own rather than their average.
+TEST(RecorderProgress, TheSummaryGivesEachPortsRate) {
+  kolmrec::Tally tally;
+  tally.elapsed_seconds = 2;
+  tally.ports = {{1, 50}, {2, 250}};
+  EXPECT_EQ(kolmrec::summary_line(tally, "two.csv"),
+            "kolmrec: 300 samples from 2 ports in 2.0 s (port 1: 25.0 Hz, port 2: 125.0 Hz) into two.csv, no possible "
+            "losses");
+  EXPECT_NE(kolmrec::progress_line(tally).find("150.0 Hz in all"), std::string::npos);
+  for (int port = 3; port <= 10; ++port) tally.ports.push_back({port, 100});
+  tally.possible_losses = 4;
+  EXPECT_EQ(kolmrec::summary_line(tally, "-"),
+            "kolmrec: 1100 samples from 10 ports in 2.0 s (25.0 Hz to 125.0 Hz a port) into -, POSSIBLE LOSSES: 4");
+  EXPECT_EQ(kolmrec::times(1), "once");
+  EXPECT_EQ(kolmrec::times(3), "3 times");
 }
 
 }  // namespace
