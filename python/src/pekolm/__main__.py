@@ -23,6 +23,8 @@ def _program_name() -> str:
 
 
 def main(argv: list[str] | None = None) -> int:
+    """The command line (argv without the program's name; default sys.argv[1:]); returns the exit status:
+    0, 1 for a failure (one line on stderr), 2 for a bad command line."""
     parser = argparse.ArgumentParser(prog=_program_name(), description="Tools for pekolm amplifiers.")
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")

@@ -336,6 +336,7 @@ class Amplifier:
         return self._call("PeKolmgetScale", channel=channel, input_type=input_type, value_may_be_minus_one=True)
 
     def set_scale(self, channel: int, input_type: int, value: int) -> None:
+        """Sets the scale value of channel 1..4 for input type 1..7 (its low 24 bits; type 5: 32 bits)."""
         self._call("PeKolmsetScale", channel=channel, input_type=input_type, value=value)
 
     def get_gain(self, channel: int) -> int:
@@ -384,6 +385,7 @@ class Amplifier:
         return self._call("KolmreadOffset", channel=channel, input_type=input_type)
 
     def set_offset(self, channel: int, input_type: int, offset: int) -> None:
+        """Sets the raw 24-bit offset of channel 1..4 for input type 1..7 (0x800000: none). Firmware 10 on."""
         self._call("KolmwriteOffset", channel=channel, input_type=input_type, offset=offset)
 
     # ---- digital inputs and outputs ----
