@@ -23,6 +23,8 @@ case "${1:-}" in
     options=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-x86_64.cmake -DPEKOLM_HOST_KOLMSIM="$PWD/build/bin/kolmsim")
     ;;
 esac
+# The library's default directory of com<n> links in the tree, where a test may make one.
+[ "${1:-}" = --windows ] || options+=(-DPEKOLM_DEFAULT_PORT_DIR="$PWD/$build/dev-pekolm")
 cmake -S . -B "$build" -G Ninja "${options[@]}"
 cmake --build "$build"
 # Most tests wait on the simulated line rather than compute, so they run well beyond the core count.

@@ -14,7 +14,9 @@
 #ifdef _WIN32
 #define PORT_NAMES "Port n is \\\\.\\COM<n>.\n"
 #else
-#define PORT_NAMES "Port n is $PEKOLM_PORT_DIR/com<n> when PEKOLM_PORT_DIR is set, else /dev/ttyS<n-1>.\n"
+#define PORT_NAMES                                                                           \
+  "Port n is $PEKOLM_PORT_DIR/com<n> when PEKOLM_PORT_DIR is set, else /dev/pekolm/com<n>\n" \
+  "where that link exists, else /dev/ttyS<n-1>.\n"
 #endif
 
 namespace {

@@ -9,7 +9,8 @@
  * Every other function reads or writes one setting of the amplifier.
  *
  * Ports. The first argument of every function (but KolmdllVersion) is the port number 1..255. On Linux,
- * port n is the device $PEKOLM_PORT_DIR/com<n> when that environment variable is set, else /dev/ttyS<n-1>.
+ * port n is the device $PEKOLM_PORT_DIR/com<n> when that environment variable is set, else the link
+ * /dev/pekolm/com<n> where it exists (as udev rules make them for USB adapters), else /dev/ttyS<n-1>.
  * A port is opened exclusively: a second open of the same device, by this or another process, fails.
  *
  * Results. Functions that only act return 0 on success; functions that report a value return it; the read

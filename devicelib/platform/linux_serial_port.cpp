@@ -7,7 +7,8 @@
 // description non-blocking, and setting the line's termios (to what it already is) wakes every reader.
 //
 // Port n is $PEKOLM_PORT_DIR/com<n> when that variable is set (usually a link to a pty slave, as the
-// simulator makes), otherwise /dev/ttyS<n-1>.
+// simulator makes), otherwise /dev/pekolm/com<n> where that exists (the directory is a build option), and
+// /dev/ttyS<n-1> where it does not.
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -28,8 +29,14 @@
 
 #include "platform/serial_port.h"
 
+#ifndef PEKOLM_DEFAULT_PORT_DIR
+#define PEKOLM_DEFAULT_PORT_DIR "/dev/pekolm"
+#endif
+
 namespace pekolm::platform {
 namespace {
+
+constexpr const char* default_port_dir = PEKOLM_DEFAULT_PORT_DIR;
 
 speed_t speed_for(int baud) {
   switch (baud) {
@@ -50,13 +57,21 @@ speed_t speed_for(int baud) {
   }
 }
 
+}  // namespace
+
 std::string device_path(int port_number) {
+  const std::string name = "/com" + std::to_string(port_number);
   // NOLINTNEXTLINE(concurrency-mt-unsafe): the library never writes the environment; callers set it first
-  if (const char* dir = std::getenv("PEKOLM_PORT_DIR"); dir != nullptr && *dir != '\0') {
-    return std::string(dir) + "/com" + std::to_string(port_number);
-  }
+  if (const char* dir = std::getenv("PEKOLM_PORT_DIR"); dir != nullptr && *dir != '\0') return dir + name;
+  // Links that udev rules make for USB adapters, so that an adapter keeps its number whatever order the
+  // system finds them in. A link left dangling (the adapter unplugged) is still taken: its open then fails
+  // with ENOENT rather than reaching another device.
+  struct stat link {};
+  if (const std::string linked = default_port_dir + name; ::lstat(linked.c_str(), &link) == 0) return linked;
   return "/dev/ttyS" + std::to_string(port_number - 1);
 }
+
+namespace {
 
 // Errors after which the port will never deliver again: an unplugged adapter, a pty whose other side
 // closed.

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace pekolm::platform {
 
@@ -63,6 +64,9 @@ using PortOpener =
     std::function<std::unique_ptr<SerialPort>(int port_number, const LineSettings& settings, int& os_error)>;
 
 std::unique_ptr<SerialPort> open_serial_port(int port_number, const LineSettings& settings, int& os_error);
+
+// The device that port `port_number` opens on this system (for tests and messages).
+std::string device_path(int port_number);
 
 // The platform's own opener (in the platform's file), whatever opener is installed: for tests that wrap
 // the real port.

@@ -9,6 +9,7 @@
 #include <timeapi.h>
 
 #include <cstdio>
+#include <string>
 
 #include "platform/serial_port.h"
 
@@ -116,10 +117,11 @@ int configure(HANDLE port, const LineSettings& settings) {
 
 }  // namespace
 
+std::string device_path(int port_number) { return "\\\\.\\COM" + std::to_string(port_number); }
+
 std::unique_ptr<SerialPort> open_system_serial_port(int port_number, const LineSettings& settings, int& os_error) {
-  char name[16];
-  std::snprintf(name, sizeof name, "\\\\.\\COM%d", port_number);
-  HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  const std::string name = device_path(port_number);
+  HANDLE port = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (port == INVALID_HANDLE_VALUE) {
     os_error = last_error();
     return nullptr;

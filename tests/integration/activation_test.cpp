@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "pekolm.h"
+#include "platform/serial_port.h"
 #include "simulated_amplifier.h"
 
 namespace {
@@ -117,6 +118,30 @@ TEST(Activation, NeverTakesTheStandardDescriptors) {
   ASSERT_EQ(activated, 0);
   EXPECT_EQ(released, 0);
   for (int fd = 0; fd < 3; ++fd) EXPECT_FALSE(taken[fd]) << "descriptor " << fd;
+}
+
+// Without PEKOLM_PORT_DIR, port n is the link com<n> of the library's default directory where there is one
+// (as udev rules make them for USB adapters), else the machine's n-th serial port.
+TEST(Activation, WithoutAPortDirTheDefaultLinksComeFirst) {
+#ifndef PEKOLM_TEST_DEFAULT_PORT_DIR
+  GTEST_SKIP() << "the library's default directory of links is not this build's to fill";
+#else
+  const std::string dir = PEKOLM_TEST_DEFAULT_PORT_DIR;
+  SimulatedAmplifier amplifier(17, quiet());
+  std::filesystem::create_directories(dir);
+  const std::string link = dir + "/com17";
+  std::filesystem::remove(link);
+  std::filesystem::create_symlink(amplifier.sim().slave_path(), link);
+  const std::string port_dir = ::getenv("PEKOLM_PORT_DIR");
+  ::unsetenv("PEKOLM_PORT_DIR");
+  EXPECT_EQ(pekolm::platform::device_path(17), link);
+  EXPECT_EQ(amplifier.activate(), 0) << KolmgetLastError(17);
+  EXPECT_EQ(Kolmrelease(17), 0);
+  std::filesystem::remove(link);
+  EXPECT_EQ(pekolm::platform::device_path(17), "/dev/ttyS16");
+  ::setenv("PEKOLM_PORT_DIR", port_dir.c_str(), 1);
+  EXPECT_EQ(pekolm::platform::device_path(17), port_dir + "/com17");
+#endif
 }
 
 TEST(Activation, FailureOfOnePortDoesNotHideAnotherPortsError) {
