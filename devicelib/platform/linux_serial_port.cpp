@@ -67,7 +67,7 @@ std::string device_path(int port_number) {
   // system finds them in. A link left dangling (the adapter unplugged) is still taken: its open then fails
   // with ENOENT rather than reaching another device.
   struct stat link {};
-  if (const std::string linked = default_port_dir + name; ::lstat(linked.c_str(), &link) == 0) return linked;
+  if (std::string linked = default_port_dir + name; ::lstat(linked.c_str(), &link) == 0) return linked;
   return "/dev/ttyS" + std::to_string(port_number - 1);
 }
 
