@@ -1,0 +1,153 @@
+// Reading sysfs: every tty that sits on a device, with what its device and, for USB, the adapter say.
+#include "port_list.h"
+
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <system_error>
+#include <tuple>
+
+namespace fs = std::filesystem;
+
+namespace kolmscan {
+namespace {
+
+// The first line of a sysfs attribute; empty when there is none.
+std::string attribute(const fs::path& file) {
+  std::ifstream in(file);
+  std::string line;
+  if (!in || !std::getline(in, line)) return {};
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+  return line;
+}
+
+std::string link_name(const fs::path& link) {
+  std::error_code error;
+  const fs::path target = fs::read_symlink(link, error);
+  return error ? std::string() : target.filename().string();
+}
+
+std::optional<int> trailing_number(const std::string& name, const std::string& prefix) {
+  if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+  if (name[prefix.size()] == '0' && name.size() > prefix.size() + 1) return std::nullopt;
+  int value = 0;
+  const char* end = name.data() + name.size();
+  const auto [stop, error] = std::from_chars(name.data() + prefix.size(), end, value);
+  if (error != std::errc() || stop != end) return std::nullopt;
+  return value;
+}
+
+// ttyS2 before ttyS10: the name's letters, then its trailing number.
+bool natural_less(const std::string& a, const std::string& b) {
+  const auto split = [](const std::string& s) {
+    std::size_t digits = s.size();
+    while (digits > 0 && s[digits - 1] >= '0' && s[digits - 1] <= '9') --digits;
+    const std::string tail = s.substr(digits);
+    return std::make_tuple(s.substr(0, digits), tail.size(), tail);
+  };
+  return split(a) < split(b);
+}
+
+// The links of a /dev/serial folder that lead to the device.
+std::vector<std::string> links_to(const fs::path& folder, const fs::path& device) {
+  std::vector<std::string> found;
+  std::error_code error;
+  const fs::path wanted = fs::canonical(device, error);
+  if (error) return found;
+  for (const auto& entry : fs::directory_iterator(folder, error)) {
+    std::error_code own;
+    if (!entry.is_symlink(own)) continue;
+    if (fs::canonical(entry.path(), own) == wanted && !own) found.push_back(entry.path().string());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+// The driver of the hardware: since Linux 6.5 a serial core port sits on devices of the bus serial-base,
+// whose drivers ("port", "ctrl") are the same for every UART.
+std::string driver_of(const fs::path& device) {
+  std::error_code error;
+  fs::path folder = fs::canonical(device, error);
+  if (error) return {};
+  while (link_name(folder / "subsystem") == "serial-base" && folder.has_parent_path() && folder != folder.root_path()) {
+    folder = folder.parent_path();
+  }
+  std::string driver = link_name(folder / "driver");
+  return driver.empty() ? link_name(folder / "subsystem") : driver;
+}
+
+// The USB device a tty sits on: the first folder up from its device that has idVendor.
+void add_usb(const fs::path& sysfs, const fs::path& device, PortInfo& info) {
+  std::error_code error;
+  const fs::path top = fs::canonical(sysfs, error);
+  fs::path folder = fs::canonical(device, error);
+  if (error) return;
+  for (; !folder.empty() && folder != top && folder != folder.root_path(); folder = folder.parent_path()) {
+    if (!fs::exists(folder / "idVendor", error)) continue;
+    info.vid_pid = attribute(folder / "idVendor") + ":" + attribute(folder / "idProduct");
+    info.manufacturer = attribute(folder / "manufacturer");
+    info.product = attribute(folder / "product");
+    info.serial = attribute(folder / "serial");
+    info.usb_path = folder.filename().string();
+    return;
+  }
+}
+
+std::vector<PortInfo> system_ttys(const Roots& roots) {
+  std::vector<PortInfo> ports;
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(fs::path(roots.sysfs) / "class" / "tty", error)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end(), natural_less);
+  for (const std::string& name : names) {
+    const fs::path tty = fs::path(roots.sysfs) / "class" / "tty" / name;
+    const fs::path device = tty / "device";
+    std::error_code own;
+    if (!fs::is_symlink(device, own)) continue;  // virtual consoles, ptys
+    // The 8250 driver registers its ports whether or not a UART answers there; those read type 0.
+    if (attribute(tty / "type") == "0") continue;
+    PortInfo info;
+    info.device = (fs::path(roots.dev) / name).string();
+    if (const auto k = trailing_number(name, "ttyS"); k && roots.port_dir.empty() && *k < 255) info.number = *k + 1;
+    info.driver = driver_of(device);
+    add_usb(roots.sysfs, device, info);
+    info.by_id = links_to(fs::path(roots.dev) / "serial" / "by-id", info.device);
+    info.by_path = links_to(fs::path(roots.dev) / "serial" / "by-path", info.device);
+    ports.push_back(std::move(info));
+  }
+  return ports;
+}
+
+std::vector<PortInfo> port_dir_entries(const Roots& roots) {
+  std::vector<PortInfo> ports;
+  if (roots.port_dir.empty()) return ports;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(roots.port_dir, error)) {
+    const auto n = trailing_number(entry.path().filename().string(), "com");
+    if (!n || *n < 1 || *n > 255) continue;
+    PortInfo info;
+    info.device = entry.path().string();
+    info.number = *n;
+    std::error_code own;
+    info.target = fs::canonical(entry.path(), own).string();
+    if (own) info.target = fs::read_symlink(entry.path(), own).string();  // leads nowhere (yet)
+    ports.push_back(std::move(info));
+  }
+  std::sort(ports.begin(), ports.end(), [](const PortInfo& a, const PortInfo& b) { return a.number < b.number; });
+  return ports;
+}
+
+}  // namespace
+
+std::vector<PortInfo> list_ports(const Roots& roots) {
+  std::vector<PortInfo> ports = system_ttys(roots);
+  std::vector<PortInfo> entries = port_dir_entries(roots);
+  ports.insert(ports.end(), entries.begin(), entries.end());
+  return ports;
+}
+
+}  // namespace kolmscan

@@ -1,0 +1,34 @@
+// What the system knows of its serial ports, read from sysfs and /dev below roots that tests replace.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kolmscan {
+
+struct Roots {
+  std::string sysfs = "/sys";
+  std::string dev = "/dev";
+  std::string port_dir;  // PEKOLM_PORT_DIR; empty when it is not set
+};
+
+struct PortInfo {
+  std::string device;  // the path a program opens: /dev/ttyUSB0, or $PEKOLM_PORT_DIR/com3
+  std::string target;  // what a com<n> entry resolves to; empty for the system's own devices
+  int number = 0;      // the library's port number; 0 for none
+  std::string driver;
+  std::string vid_pid;  // "0403:6001" for a USB adapter
+  std::string manufacturer;
+  std::string product;
+  std::string serial;
+  std::string usb_path;  // the USB device's folder name, such as 1-1.2
+  std::vector<std::string> by_id;
+  std::vector<std::string> by_path;
+  bool operator==(const PortInfo&) const = default;
+};
+
+// The ttys of /sys/class/tty that sit on a device (ports of the 8250 driver without a UART left out) in
+// natural order, then the com<n> entries of the port folder by n.
+std::vector<PortInfo> list_ports(const Roots& roots);
+
+}  // namespace kolmscan

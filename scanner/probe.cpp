@@ -1,0 +1,52 @@
+// The one file of kolmscan that calls the library.
+#include "probe.h"
+
+#include <cerrno>
+
+#include "error_message.h"
+#include "pekolm.h"
+
+namespace kolmscan {
+namespace {
+
+// Small: the probe reads settings, never values.
+constexpr int probe_buffer = 16;
+
+}  // namespace
+
+ProbeResult probe_port(int number) {
+  ProbeResult result;
+  for (const int baud : probe_bauds) {
+    // Settles 0.5 s and asks for the mode first: the mode query's silence is what tells a wrong rate.
+    if (KolmactivateExtended(number, baud, probe_buffer, 0) != 0) {
+      const int code = KolmgetLastError(number);
+      if (code == PEKOLM_E_ANSWER_TIMEOUT) continue;
+      if (code == EBUSY) {
+        result.outcome = ProbeResult::Outcome::busy;
+        return result;
+      }
+      char text[error_message_size];
+      result.outcome = ProbeResult::Outcome::failed;
+      result.error = code;
+      result.error_text = describe_error_code(code, text, sizeof text);
+      return result;
+    }
+    // A transmission-mode or firmware query that went unanswered during activation leaves its code pending;
+    // the queries below say for themselves what they get.
+    KolmgetLastError(number);
+    result.outcome = ProbeResult::Outcome::amplifier;
+    result.baud = baud;
+    result.firmware = KolmfirmwareVersion(number);
+    char serial[9] = {};
+    if (KolmreadSerialNo(number, serial) == 0) result.serial_number = serial;
+    result.mode = KolmgetMode(number);
+    result.rate_hz = KolmreadFreq(number);
+    result.tx_mode = KolmgetTXmode(number);
+    Kolmrelease(number);
+    return result;
+  }
+  result.outcome = ProbeResult::Outcome::silent;
+  return result;
+}
+
+}  // namespace kolmscan

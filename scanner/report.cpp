@@ -1,0 +1,160 @@
+// Formatting of the list: a table padded to its widest cells, and JSON written by hand.
+#include "report.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace kolmscan {
+namespace {
+
+std::string or_dash(const std::string& text) { return text.empty() ? "-" : text; }
+
+std::string joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : " ") + name;
+  return or_dash(text);
+}
+
+std::string rate_text(double hz) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", hz);
+  return text;
+}
+
+const char* outcome_name(ProbeResult::Outcome outcome) {
+  switch (outcome) {
+    case ProbeResult::Outcome::amplifier:
+      return "amplifier";
+    case ProbeResult::Outcome::silent:
+      return "silent";
+    case ProbeResult::Outcome::busy:
+      return "busy";
+    case ProbeResult::Outcome::failed:
+      return "error";
+    case ProbeResult::Outcome::skipped:
+      break;
+  }
+  return "skipped";
+}
+
+std::string number_or_null(long long value, bool known) { return known ? std::to_string(value) : "null"; }
+std::string string_or_null(const std::string& text) { return text.empty() ? "null" : json_string(text); }
+
+std::string string_array(const std::vector<std::string>& names) {
+  std::string text = "[";
+  for (std::size_t i = 0; i < names.size(); ++i) text += (i == 0 ? "" : ", ") + json_string(names[i]);
+  return text + "]";
+}
+
+}  // namespace
+
+std::string describe(const ProbeResult& probe) {
+  switch (probe.outcome) {
+    case ProbeResult::Outcome::amplifier: {
+      std::string text = "amplifier " + or_dash(probe.serial_number) + ", firmware " +
+                         (probe.firmware < 0 ? "?" : std::to_string(probe.firmware)) + ", mode " +
+                         (probe.mode < 0 ? "?" : std::to_string(probe.mode)) + ", " +
+                         (probe.rate_hz < 0 ? "?" : rate_text(probe.rate_hz)) + " Hz, " + std::to_string(probe.baud) +
+                         " baud";
+      if (probe.tx_mode >= 0) {
+        char tx[16];
+        std::snprintf(tx, sizeof tx, ", tx 0x%02X", static_cast<unsigned>(probe.tx_mode));
+        text += tx;
+      }
+      return text;
+    }
+    case ProbeResult::Outcome::silent:
+      return "silent at every baud rate";
+    case ProbeResult::Outcome::busy:
+      return "busy: another program has it open";
+    case ProbeResult::Outcome::failed:
+      return "error: " + probe.error_text;
+    case ProbeResult::Outcome::skipped:
+      break;
+  }
+  return "not probed: " + probe.error_text;
+}
+
+std::string table(const std::vector<Row>& rows) {
+  const bool probed = std::any_of(rows.begin(), rows.end(), [](const Row& row) { return row.probe.has_value(); });
+  std::vector<std::vector<std::string>> cells;
+  cells.push_back(
+      {"PORT", "DEVICE", "DRIVER", "VID:PID", "USB", "MANUFACTURER", "PRODUCT", "SERIAL", "BY-ID", "BY-PATH"});
+  if (probed) cells.front().emplace_back("PROBE");
+  for (const Row& row : rows) {
+    const PortInfo& p = row.port;
+    cells.push_back({p.number == 0 ? "-" : std::to_string(p.number),
+                     p.target.empty() ? p.device : p.device + " -> " + p.target, or_dash(p.driver), or_dash(p.vid_pid),
+                     or_dash(p.usb_path), or_dash(p.manufacturer), or_dash(p.product), or_dash(p.serial),
+                     joined(p.by_id), joined(p.by_path)});
+    if (probed) cells.back().push_back(row.probe ? describe(*row.probe) : "-");
+  }
+  std::vector<std::size_t> widths(cells.front().size(), 0);
+  for (const auto& line : cells) {
+    for (std::size_t i = 0; i < line.size(); ++i) widths[i] = std::max(widths[i], line[i].size());
+  }
+  std::string text;
+  for (const auto& line : cells) {
+    std::string out;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      out += line[i];
+      if (i + 1 < line.size()) out += std::string(widths[i] - line[i].size() + 2, ' ');
+    }
+    text += out + "\n";
+  }
+  return text;
+}
+
+std::string json_string(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      out += escaped;
+    } else {
+      out += c;  // UTF-8 passes as it is; sysfs gives what the adapter said
+    }
+  }
+  return out + "\"";
+}
+
+std::string json(const std::vector<Row>& rows) {
+  std::string text = "[";
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    const PortInfo& p = rows[r].port;
+    text += r == 0 ? "\n" : ",\n";
+    text += "  {\"port\": " + number_or_null(p.number, p.number != 0) + ", \"device\": " + json_string(p.device) +
+            ", \"target\": " + string_or_null(p.target) + ", \"driver\": " + string_or_null(p.driver) +
+            ", \"vid_pid\": " + string_or_null(p.vid_pid) + ", \"usb_path\": " + string_or_null(p.usb_path) +
+            ", \"manufacturer\": " + string_or_null(p.manufacturer) + ", \"product\": " + string_or_null(p.product) +
+            ", \"serial\": " + string_or_null(p.serial) + ", \"by_id\": " + string_array(p.by_id) +
+            ", \"by_path\": " + string_array(p.by_path);
+    if (const auto& probe = rows[r].probe) {
+      const bool found = probe->outcome == ProbeResult::Outcome::amplifier;
+      text += ", \"probe\": " + json_string(outcome_name(probe->outcome)) +
+              ", \"serial_number\": " + string_or_null(found ? probe->serial_number : "") +
+              ", \"firmware\": " + number_or_null(probe->firmware, found && probe->firmware >= 0) +
+              ", \"mode\": " + number_or_null(probe->mode, found && probe->mode >= 0) +
+              ", \"rate_hz\": " + (found && probe->rate_hz >= 0 ? rate_text(probe->rate_hz) : "null") +
+              ", \"tx_mode\": " + number_or_null(probe->tx_mode, found && probe->tx_mode >= 0) +
+              ", \"baud\": " + number_or_null(probe->baud, found) +
+              ", \"error\": " + number_or_null(probe->error, probe->outcome == ProbeResult::Outcome::failed) +
+              ", \"note\": " + string_or_null(found ? "" : describe(*probe));
+    }
+    text += "}";
+  }
+  return text + (rows.empty() ? "]\n" : "\n]\n");
+}
+
+}  // namespace kolmscan

@@ -1,0 +1,39 @@
+// The list as people read it (an aligned table) and as programs read it (JSON).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "port_list.h"
+
+namespace kolmscan {
+
+struct ProbeResult {
+  enum class Outcome { amplifier, silent, busy, failed, skipped };
+  Outcome outcome = Outcome::skipped;
+  std::string serial_number;  // of the amplifier
+  int firmware = -1;          // -1: the query failed
+  int mode = -1;
+  double rate_hz = -1;
+  int tx_mode = -1;
+  int baud = 0;
+  int error = 0;           // failed: the code KolmgetLastError returned
+  std::string error_text;  // failed: its words; skipped: why
+};
+
+struct Row {
+  PortInfo port;
+  std::optional<ProbeResult> probe;  // set when probed (or skipped) with --probe
+};
+
+// One line per port under a heading, columns aligned; "-" where nothing is known.
+std::string table(const std::vector<Row>& rows);
+// A JSON array of one object per port, with the table's fields; null where nothing is known.
+std::string json(const std::vector<Row>& rows);
+// What a probe found, in the table's words.
+std::string describe(const ProbeResult& probe);
+// text as a JSON string, quotes included.
+std::string json_string(const std::string& text);
+
+}  // namespace kolmscan

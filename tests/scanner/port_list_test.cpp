@@ -1,0 +1,204 @@
+// The list kolmscan reads from a sysfs and /dev tree built here, and the words it gives it.
+#include "port_list.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+
+#include "report.h"
+
+namespace kolmscan {
+void PrintTo(const PortInfo& p, std::ostream* out) { *out << json({{p, std::nullopt}}); }
+}  // namespace kolmscan
+
+namespace {
+
+namespace fs = std::filesystem;
+using kolmscan::PortInfo;
+
+class FakeTree {
+ public:
+  FakeTree() {
+    char templ[] = "/tmp/kolmscan-test.XXXXXX";
+    root_ = fs::canonical(mkdtemp(templ));
+  }
+  ~FakeTree() { fs::remove_all(root_); }
+  const fs::path& root() const { return root_; }
+  std::string at(const std::string& relative) const { return (root_ / relative).string(); }
+
+  void file(const std::string& relative, const std::string& text) const {
+    fs::create_directories((root_ / relative).parent_path());
+    std::ofstream(root_ / relative) << text << "\n";
+  }
+  void link(const std::string& relative, const std::string& target) const {
+    fs::create_directories((root_ / relative).parent_path());
+    fs::create_directory_symlink(target, root_ / relative);
+  }
+  void folder(const std::string& relative) const { fs::create_directories(root_ / relative); }
+  // A tty of /sys/class/tty on the device folder under sys/devices, with a type when the tty has one.
+  void tty(const std::string& name, const std::string& device, const std::string& type = "") const {
+    folder("sys/devices/" + device);
+    folder("sys/class/tty/" + name);
+    link("sys/class/tty/" + name + "/device", at("sys/devices/" + device));
+    if (!type.empty()) file("sys/class/tty/" + name + "/type", type);
+    file("dev/" + name, "");
+  }
+  void usb_device(const std::string& folder_path, const std::string& vid, const std::string& pid,
+                  const std::string& manufacturer, const std::string& product, const std::string& serial) const {
+    file(folder_path + "/idVendor", vid);
+    file(folder_path + "/idProduct", pid);
+    file(folder_path + "/manufacturer", manufacturer);
+    file(folder_path + "/product", product);
+    if (!serial.empty()) file(folder_path + "/serial", serial);
+  }
+
+ private:
+  fs::path root_;
+};
+
+PortInfo plain(const std::string& device, const std::string& target, int number, const std::string& driver = "") {
+  PortInfo port;
+  port.device = device;
+  port.target = target;
+  port.number = number;
+  port.driver = driver;
+  return port;
+}
+
+// The tree of a machine with an 8250 port without UART, one with, a platform UART, two USB adapters behind
+// a hub and a virtual console.
+void build_machine(const FakeTree& t) {
+  t.folder("sys/bus/serial-base/drivers/port");
+  t.folder("sys/bus/pnp/drivers/serial");
+  t.folder("sys/bus/platform/drivers/serial8250");
+  t.folder("sys/bus/amba/drivers/uart-pl011");
+  t.folder("sys/bus/usb-serial/drivers/ftdi_sio");
+  t.folder("sys/bus/usb/drivers/cdc_acm");
+
+  t.tty("ttyS0", "pnp0/00:01/00:01:0/00:01:0.0", "4");
+  for (const char* layer : {"pnp0/00:01/00:01:0/00:01:0.0", "pnp0/00:01/00:01:0"}) {
+    t.link("sys/devices/" + std::string(layer) + "/subsystem", t.at("sys/bus/serial-base"));
+  }
+  t.link("sys/devices/pnp0/00:01/00:01:0/00:01:0.0/driver", t.at("sys/bus/serial-base/drivers/port"));
+  t.link("sys/devices/pnp0/00:01/driver", t.at("sys/bus/pnp/drivers/serial"));
+  t.tty("ttyS1", "platform/serial8250", "0");
+  t.link("sys/devices/platform/serial8250/driver", t.at("sys/bus/platform/drivers/serial8250"));
+  t.tty("ttyAMA0", "platform/fe201000.serial");
+  t.link("sys/devices/platform/fe201000.serial/driver", t.at("sys/bus/amba/drivers/uart-pl011"));
+  t.folder("sys/class/tty/tty0");
+
+  const std::string hub = "sys/devices/pci0000:00/0000:00:14.0/usb1/1-1";
+  t.usb_device(hub, "05e3", "0608", "Hub maker", "Hub", "HUB1");
+  t.tty("ttyUSB0", "pci0000:00/0000:00:14.0/usb1/1-1/1-1.2/1-1.2:1.0/ttyUSB0");
+  t.usb_device(hub + "/1-1.2", "0403", "6001", "Maker A", "Serial \"Cable\"", "A50285BI");
+  t.link(hub + "/1-1.2/1-1.2:1.0/ttyUSB0/driver", t.at("sys/bus/usb-serial/drivers/ftdi_sio"));
+  t.tty("ttyACM0", "pci0000:00/0000:00:14.0/usb1/1-1/1-1.4/1-1.4:1.0");
+  t.usb_device(hub + "/1-1.4", "2341", "0043", "Maker B", "Bridge", "");
+  t.link(hub + "/1-1.4/1-1.4:1.0/driver", t.at("sys/bus/usb/drivers/cdc_acm"));
+
+  t.link("dev/serial/by-id/usb-Maker_A_Serial_Cable_A50285BI-if00-port0", "../../ttyUSB0");
+  t.link("dev/serial/by-id/usb-Maker_B_Bridge-if00", "../../ttyACM0");
+  t.link("dev/serial/by-path/pci-0000:00:14.0-usb-0:1.2:1.0-port0", "../../ttyUSB0");
+  t.link("dev/serial/by-path/pci-0000:00:14.0-usb-0:1.4:1.0", "../../ttyACM0");
+
+  t.link("ports/com3", t.at("dev/ttyUSB0"));
+  t.link("ports/com12", t.at("ports/gone"));
+  t.link("ports/com0", t.at("dev/ttyUSB0"));
+  t.file("ports/comx", "");
+}
+
+TEST(PortList, ListsWhatTheSystemKnowsOfEachPort) {
+  FakeTree t;
+  build_machine(t);
+  const PortInfo acm{t.at("dev/ttyACM0"),
+                     "",
+                     0,
+                     "cdc_acm",
+                     "2341:0043",
+                     "Maker B",
+                     "Bridge",
+                     "",
+                     "1-1.4",
+                     {t.at("dev/serial/by-id/usb-Maker_B_Bridge-if00")},
+                     {t.at("dev/serial/by-path/pci-0000:00:14.0-usb-0:1.4:1.0")}};
+  const PortInfo ama = plain(t.at("dev/ttyAMA0"), "", 0, "uart-pl011");
+  const PortInfo uart = plain(t.at("dev/ttyS0"), "", 1, "serial");
+  const PortInfo usb{t.at("dev/ttyUSB0"),
+                     "",
+                     0,
+                     "ftdi_sio",
+                     "0403:6001",
+                     "Maker A",
+                     "Serial \"Cable\"",
+                     "A50285BI",
+                     "1-1.2",
+                     {t.at("dev/serial/by-id/usb-Maker_A_Serial_Cable_A50285BI-if00-port0")},
+                     {t.at("dev/serial/by-path/pci-0000:00:14.0-usb-0:1.2:1.0-port0")}};
+  PortInfo unnumbered_uart = uart;
+  unnumbered_uart.number = 0;
+  const PortInfo com3 = plain(t.at("ports/com3"), t.at("dev/ttyUSB0"), 3);
+  const PortInfo com12 = plain(t.at("ports/com12"), t.at("ports/gone"), 12);
+
+  const struct {
+    const char* name;
+    std::string port_dir;
+    std::vector<PortInfo> expected;
+  } cases[] = {
+      {"without PEKOLM_PORT_DIR: ttyS0 is port 1", "", {acm, ama, uart, usb}},
+      {"with PEKOLM_PORT_DIR: only its com<n> have numbers",
+       t.at("ports"),
+       {acm, ama, unnumbered_uart, usb, com3, com12}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const kolmscan::Roots roots{t.at("sys"), t.at("dev"), c.port_dir};
+    EXPECT_EQ(kolmscan::list_ports(roots), c.expected);
+  }
+}
+
+TEST(PortList, TableAlignsAndJsonEscapes) {
+  const struct {
+    std::string text;
+    std::string expected;
+  } strings[] = {{"plain", "\"plain\""},
+                 {"a\"b\\c", "\"a\\\"b\\\\c\""},
+                 {"\n\t\x01", "\"\\n\\t\\u0001\""},
+                 {"\xc3\xbc", "\"\xc3\xbc\""}};
+  for (const auto& s : strings) EXPECT_EQ(kolmscan::json_string(s.text), s.expected);
+
+  kolmscan::ProbeResult found;
+  found.outcome = kolmscan::ProbeResult::Outcome::amplifier;
+  found.serial_number = "00000042";
+  found.firmware = 10;
+  found.mode = 1;
+  found.rate_hz = 600;
+  found.tx_mode = 2;
+  found.baud = 115200;
+  kolmscan::ProbeResult busy;
+  busy.outcome = kolmscan::ProbeResult::Outcome::busy;
+  const std::vector<kolmscan::Row> rows = {{plain("/dev/ttyS0", "", 1, "serial"), found},
+                                           {plain("/p/com12", "/dev/pts/7", 12), busy}};
+  const std::string table = kolmscan::table(rows);
+  EXPECT_EQ(table,
+            "PORT  DEVICE                  DRIVER  VID:PID  USB  MANUFACTURER  PRODUCT  SERIAL  BY-ID  BY-PATH  PROBE\n"
+            "1     /dev/ttyS0              serial  -        -    -             -        -       -      -        "
+            "amplifier 00000042, firmware 10, mode 1, 600 Hz, 115200 baud, tx 0x02\n"
+            "12    /p/com12 -> /dev/pts/7  -       -        -    -             -        -       -      -        "
+            "busy: another program has it open\n")
+      << table;
+  const std::string json = kolmscan::json(rows);
+  EXPECT_NE(json.find("\"port\": 1, \"device\": \"/dev/ttyS0\", \"target\": null, \"driver\": \"serial\""),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("\"probe\": \"amplifier\", \"serial_number\": \"00000042\", \"firmware\": 10, \"mode\": 1, "
+                      "\"rate_hz\": 600, \"tx_mode\": 2, \"baud\": 115200, \"error\": null, \"note\": null}"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("\"probe\": \"busy\", \"serial_number\": null"), std::string::npos) << json;
+  EXPECT_EQ(kolmscan::json({}), "[]\n");
+}
+
+}  // namespace

@@ -1,0 +1,135 @@
+// kolmscan run as a program: its command line, and --probe on simulated amplifiers beside a silent pty, a
+// pty another opener holds and a link that leads nowhere.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+
+#include "program_run.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::run_program;
+
+class Scratch {
+ public:
+  Scratch() {
+    char templ[] = "/tmp/kolmscan-run.XXXXXX";
+    path_ = mkdtemp(templ);
+    fs::create_directories(path_ / "sys" / "class" / "tty");
+    // Nothing of the machine the tests run on: its own ttyS ports would be listed and probed.
+    setenv("KOLMSCAN_SYSFS", (path_ / "sys").c_str(), 1);
+    setenv("KOLMSCAN_DEV", (path_ / "dev").c_str(), 1);
+  }
+  ~Scratch() {
+    unsetenv("KOLMSCAN_SYSFS");
+    unsetenv("KOLMSCAN_DEV");
+    fs::remove_all(path_);
+  }
+  std::string at(const std::string& relative) const { return (path_ / relative).string(); }
+
+ private:
+  fs::path path_;
+};
+
+// A pty whose other side nobody plays.
+class Pty {
+ public:
+  Pty() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    EXPECT_GE(master_, 0);
+    EXPECT_EQ(grantpt(master_), 0);
+    EXPECT_EQ(unlockpt(master_), 0);
+    name_ = ptsname(master_);
+  }
+  ~Pty() { ::close(master_); }
+  const std::string& name() const { return name_; }
+
+ private:
+  int master_ = -1;
+  std::string name_;
+};
+
+// The line of the JSON array that describes the device.
+std::string object_of(const std::string& json, const std::string& device) {
+  std::istringstream lines(json);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.find("\"device\": \"" + device + "\"") != std::string::npos) return line;
+  }
+  return {};
+}
+
+TEST(Kolmscan, AnswersItsCommandLine) {
+  Scratch scratch;
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::string err;
+  } cases[] = {
+      {{"--version"}, 0, "kolmscan " PEKOLM_RELEASE "\n", ""},
+      {{"--bogus"}, 2, "", "kolmscan: unknown option '--bogus'\nTry 'kolmscan --help'.\n"},
+      {{"ttyS0"}, 2, "", "kolmscan: unexpected argument 'ttyS0'\nTry 'kolmscan --help'.\n"},
+      {{"--json"}, 0, "[]\n", ""},
+      {{"--probe", "--json"}, 1, "[]\n", ""},  // no amplifier where there is no port
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.front());
+    const auto r = run_program(KOLMSCAN_PATH, c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+  }
+  EXPECT_EQ(run_program(KOLMSCAN_PATH, {"--help"}).out.rfind("Usage: kolmscan", 0), 0U);
+}
+
+TEST(Kolmscan, ProbesEveryPortAtOnce) {
+  Scratch scratch;
+  const std::string ports = scratch.at("ports");
+  fs::create_directories(ports);
+  Pty silent;
+  Pty held;
+  fs::create_symlink(silent.name(), ports + "/com3");
+  fs::create_symlink(held.name(), ports + "/com4");
+  fs::create_symlink(scratch.at("nothing"), ports + "/com5");
+  const int holder = ::open(held.name().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+
+  const auto started = std::chrono::steady_clock::now();
+  const auto r = run_program(KOLMSIM_PATH, {"--quiet", "--port-dir", ports, "--com", "1", "--com", "2", "--serial",
+                                            "00000042", "--firmware", "10", "--", KOLMSCAN_PATH, "--probe", "--json"});
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::printf("probing 5 ports, one of them silent at all 6 rates, took %.1f s\n", seconds);
+  ::close(holder);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+
+  const struct {
+    std::string device;
+    std::vector<std::string> fields;
+  } expected[] = {
+      {"com1",
+       {"\"port\": 1,", "\"probe\": \"amplifier\"", "\"serial_number\": \"00000042\"", "\"firmware\": 10,",
+        "\"mode\": 1,", "\"baud\": 115200,"}},
+      {"com2", {"\"port\": 2,", "\"probe\": \"amplifier\"", "\"serial_number\": \"00000043\""}},
+      {"com3", {"\"port\": 3,", "\"target\": \"" + silent.name() + "\"", "\"probe\": \"silent\"", "\"baud\": null"}},
+      {"com4", {"\"port\": 4,", "\"probe\": \"busy\""}},
+      {"com5", {"\"port\": 5,", "\"probe\": \"error\"", "\"error\": 2,", "ENOENT (2, "}},
+  };
+  for (const auto& e : expected) {
+    SCOPED_TRACE(e.device);
+    const std::string object = object_of(r.out, ports + "/" + e.device);
+    for (const std::string& field : e.fields)
+      EXPECT_NE(object.find(field), std::string::npos) << field << "\n" << r.out;
+  }
+}
+
+}  // namespace
