@@ -10,11 +10,11 @@ install(TARGETS pekolm EXPORT pekolmTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev)
 install(FILES ${PROJECT_SOURCE_DIR}/devicelib/include/pekolm.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
-install(TARGETS kolmconsole kolmsim kolmdemo kolmrec RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+install(TARGETS kolmconsole kolmsim kolmdemo kolmrec kolmscan RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 
 # The manual pages are installed compressed, as man reads them and as Debian wants them; gzip -n leaves
 # name and time stamp out of the header, so that the same page gives the same file.
-set(PEKOLM_MAN_PAGES kolmconsole.1 kolmsim.1 kolmrec.1 kolmdemo.1 pekolm.3)
+set(PEKOLM_MAN_PAGES kolmconsole.1 kolmsim.1 kolmrec.1 kolmdemo.1 kolmscan.1 pekolm.3)
 set(PEKOLM_MAN_GZ)
 foreach(page IN LISTS PEKOLM_MAN_PAGES)
   set(gz ${PROJECT_BINARY_DIR}/man/${page}.gz)
@@ -27,6 +27,7 @@ endforeach()
 add_custom_target(pekolm_man_pages ALL DEPENDS ${PEKOLM_MAN_GZ})
 install(FILES ${PROJECT_BINARY_DIR}/man/kolmconsole.1.gz ${PROJECT_BINARY_DIR}/man/kolmsim.1.gz
               ${PROJECT_BINARY_DIR}/man/kolmrec.1.gz ${PROJECT_BINARY_DIR}/man/kolmdemo.1.gz
+              ${PROJECT_BINARY_DIR}/man/kolmscan.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
 install(FILES ${PROJECT_BINARY_DIR}/man/pekolm.3.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT dev)
 # The documents in one folder of their own, a component that no Debian package takes: each package has its

@@ -65,7 +65,8 @@ file pekolm.pc, the manual page pekolm(3) and an example program.")
 cpack_add_component(tools DISPLAY_NAME "pekolm programs" DEPENDS runtime
   DESCRIPTION "Programs on the pekolm library: kolmconsole, an interactive console for one
 amplifier, kolmsim, a simulated amplifier on a pseudo-terminal, kolmrec, a
-recorder of measured values into CSV, and kolmdemo, a short check of an
+recorder of measured values into CSV, kolmscan, which lists the serial ports
+and finds the amplifiers on them, and kolmdemo, a short check of an
 amplifier.")
 
 # Every package has its own folder in /usr/share/doc with the copyright file and the changelog (a native

@@ -34,7 +34,7 @@ readelf -d "$libdir/libpekolm.so.1" | grep 'Library soname: \[libpekolm\.so\.1\]
   fail "SONAME is not libpekolm.so.1"
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 version=$(pkg-config --modversion pekolm)
-for program in kolmconsole kolmsim kolmdemo kolmrec; do
+for program in kolmconsole kolmsim kolmdemo kolmrec kolmscan; do
   [ "$(LD_LIBRARY_PATH=$libdir "$prefix/bin/$program" --version)" = "$program $version" ] ||
     fail "$program --version does not say $program $version"
   LD_LIBRARY_PATH=$libdir "$prefix/bin/$program" --help | grep "^Usage: $program" >/dev/null || fail "$program --help"
@@ -89,6 +89,8 @@ readelf -d "$tree_libdir/libpekolm.so.1" | grep 'Library soname: \[libpekolm\.so
 LD_LIBRARY_PATH=$tree_libdir "$tree/usr/bin/kolmsim" --quiet --com 5 -- "$tree/usr/bin/kolmdemo" 5
 LD_LIBRARY_PATH=$tree_libdir "$tree/usr/bin/kolmsim" --quiet --com 5 -- "$tree/usr/bin/kolmrec" --port 5 --samples 5 --quiet |
   grep "^5,4," >/dev/null || fail "the packaged kolmrec recorded no five samples"
+LD_LIBRARY_PATH=$tree_libdir "$tree/usr/bin/kolmsim" --quiet --com 5 -- "$tree/usr/bin/kolmscan" --probe --json |
+  grep '"port": 5, .*"probe": "amplifier"' >/dev/null || fail "the packaged kolmscan found no amplifier on port 5"
 
 # A function added to the library without its line in the symbols file would give the packages built
 # against it too weak a dependency; one removed would break them.
