@@ -1,17 +1,27 @@
 // Parsing of the kolmscan command line.
 #include "options.h"
 
+// Where the system lists its ports, and where a port number leads, differ between the systems.
+#ifdef _WIN32
+#define LISTING                                                                        \
+  "Lists the serial ports that the registry names (HARDWARE\\DEVICEMAP\\SERIALCOMM)\n" \
+  "with their device objects. Beside each is its port number for the library:\n"       \
+  "port n is \\\\.\\COM<n>.\n"
+#else
+#define LISTING                                                                    \
+  "Lists the serial ports of the system with what the system knows of each: the\n" \
+  "driver, for USB adapters the vendor and product ids, manufacturer, product,\n"  \
+  "serial number and USB path, and the names under /dev/serial/by-id and\n"        \
+  "/dev/serial/by-path; then the com<n> entries of PEKOLM_PORT_DIR when that is\n" \
+  "set. Beside each is its port number for the library, or '-' for none: port n\n" \
+  "is $PEKOLM_PORT_DIR/com<n> when PEKOLM_PORT_DIR is set, else /dev/ttyS<n-1>.\n"
+#endif
+
 namespace kolmscan {
 
 std::string usage() {
   return "Usage: kolmscan [--probe] [--json]\n"
-         "\n"
-         "Lists the serial ports of the system with what the system knows of each: the\n"
-         "driver, for USB adapters the vendor and product ids, manufacturer, product,\n"
-         "serial number and USB path, and the names under /dev/serial/by-id and\n"
-         "/dev/serial/by-path; then the com<n> entries of PEKOLM_PORT_DIR when that is\n"
-         "set. Beside each is its port number for the library, or '-' for none: port n\n"
-         "is $PEKOLM_PORT_DIR/com<n> when PEKOLM_PORT_DIR is set, else /dev/ttyS<n-1>.\n"
+         "\n" LISTING
          "\n"
          "Options:\n"
          "  --probe    ask each numbered port, all at once, whether an amplifier answers,\n"

@@ -27,8 +27,9 @@ struct PortInfo {
   bool operator==(const PortInfo&) const = default;
 };
 
-// The ttys of /sys/class/tty that sit on a device (ports of the 8250 driver without a UART left out) in
-// natural order, then the com<n> entries of the port folder by n.
+// Linux: the ttys of /sys/class/tty that sit on a device (ports of the 8250 driver without a UART left out)
+// in natural order, then the com<n> entries of the port folder by n. Windows: the ports of the registry's
+// SERIALCOMM by number, each with its device object as the driver; the roots are not used there.
 std::vector<PortInfo> list_ports(const Roots& roots);
 
 }  // namespace kolmscan

@@ -12,6 +12,13 @@ namespace {
 // Small: the probe reads settings, never values.
 constexpr int probe_buffer = 16;
 
+// What the system says when another program has the port open.
+#ifdef _WIN32
+constexpr int busy_code = 5;  // ERROR_ACCESS_DENIED
+#else
+constexpr int busy_code = EBUSY;
+#endif
+
 }  // namespace
 
 ProbeResult probe_port(int number) {
@@ -21,7 +28,7 @@ ProbeResult probe_port(int number) {
     if (KolmactivateExtended(number, baud, probe_buffer, 0) != 0) {
       const int code = KolmgetLastError(number);
       if (code == PEKOLM_E_ANSWER_TIMEOUT) continue;
-      if (code == EBUSY) {
+      if (code == busy_code) {
         result.outcome = ProbeResult::Outcome::busy;
         return result;
       }
