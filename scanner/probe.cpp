@@ -19,24 +19,36 @@ constexpr int busy_code = 5;  // ERROR_ACCESS_DENIED
 constexpr int busy_code = EBUSY;
 #endif
 
+ProbeResult failure(int code) {
+  ProbeResult result;
+  char text[error_message_size];
+  result.outcome = ProbeResult::Outcome::failed;
+  result.error = code;
+  result.error_text = describe_error_code(code, text, sizeof text);
+  return result;
+}
+
 }  // namespace
 
 ProbeResult probe_port(int number) {
   ProbeResult result;
+  int garbled = 0;  // the last answer that came, but not as an amplifier's at that rate
   for (const int baud : probe_bauds) {
     // Settles 0.5 s and asks for the mode first: the mode query's silence is what tells a wrong rate.
     if (KolmactivateExtended(number, baud, probe_buffer, 0) != 0) {
       const int code = KolmgetLastError(number);
       if (code == PEKOLM_E_ANSWER_TIMEOUT) continue;
+      // At a wrong rate an amplifier's stream arrives as noise, which may look like an answer of the wrong
+      // length or content: the right rate may still come.
+      if (code == PEKOLM_E_ANSWER_LENGTH || code == PEKOLM_E_ANSWER_CONTENT) {
+        garbled = code;
+        continue;
+      }
       if (code == busy_code) {
         result.outcome = ProbeResult::Outcome::busy;
         return result;
       }
-      char text[error_message_size];
-      result.outcome = ProbeResult::Outcome::failed;
-      result.error = code;
-      result.error_text = describe_error_code(code, text, sizeof text);
-      return result;
+      return failure(code);
     }
     // A transmission-mode or firmware query that went unanswered during activation leaves its code pending;
     // the queries below say for themselves what they get.
@@ -52,6 +64,7 @@ ProbeResult probe_port(int number) {
     Kolmrelease(number);
     return result;
   }
+  if (garbled != 0) return failure(garbled);
   result.outcome = ProbeResult::Outcome::silent;
   return result;
 }
