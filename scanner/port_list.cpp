@@ -112,7 +112,12 @@ std::vector<PortInfo> system_ttys(const Roots& roots) {
     if (attribute(tty / "type") == "0") continue;
     PortInfo info;
     info.device = (fs::path(roots.dev) / name).string();
-    if (const auto k = trailing_number(name, "ttyS"); k && roots.port_dir.empty() && *k < 255) info.number = *k + 1;
+    if (const auto k = trailing_number(name, "ttyS"); k && roots.port_dir.empty() && *k < 255) {
+      // The library takes a link of its default folder first.
+      std::error_code none;
+      const fs::path link = fs::path(roots.default_port_dir) / ("com" + std::to_string(*k + 1));
+      if (!fs::exists(fs::symlink_status(link, none))) info.number = *k + 1;
+    }
     info.driver = driver_of(device);
     add_usb(roots.sysfs, device, info);
     info.by_id = links_to(fs::path(roots.dev) / "serial" / "by-id", info.device);
@@ -124,9 +129,10 @@ std::vector<PortInfo> system_ttys(const Roots& roots) {
 
 std::vector<PortInfo> port_dir_entries(const Roots& roots) {
   std::vector<PortInfo> ports;
-  if (roots.port_dir.empty()) return ports;
+  const std::string& dir = roots.port_dir.empty() ? roots.default_port_dir : roots.port_dir;
+  if (dir.empty()) return ports;
   std::error_code error;
-  for (const auto& entry : fs::directory_iterator(roots.port_dir, error)) {
+  for (const auto& entry : fs::directory_iterator(dir, error)) {
     const auto n = trailing_number(entry.path().filename().string(), "com");
     if (!n || *n < 1 || *n > 255) continue;
     PortInfo info;

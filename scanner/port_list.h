@@ -6,10 +6,16 @@
 
 namespace kolmscan {
 
+#ifndef PEKOLM_DEFAULT_PORT_DIR
+#define PEKOLM_DEFAULT_PORT_DIR "/dev/pekolm"
+#endif
+
 struct Roots {
   std::string sysfs = "/sys";
   std::string dev = "/dev";
   std::string port_dir;  // PEKOLM_PORT_DIR; empty when it is not set
+  // Where the library looks for com<n> links (as udev rules make them) when PEKOLM_PORT_DIR is not set.
+  std::string default_port_dir = PEKOLM_DEFAULT_PORT_DIR;
 };
 
 struct PortInfo {
@@ -28,8 +34,9 @@ struct PortInfo {
 };
 
 // Linux: the ttys of /sys/class/tty that sit on a device (ports of the 8250 driver without a UART left out)
-// in natural order, then the com<n> entries of the port folder by n. Windows: the ports of the registry's
-// SERIALCOMM by number, each with its device object as the driver; the roots are not used there.
+// in natural order, then the com<n> entries by n of PEKOLM_PORT_DIR, or where it is not set of the library's
+// default folder; /dev/ttyS<k> is port k+1 only where neither folder gives that number a link. Windows: the ports of
+// the registry's SERIALCOMM by number, each with its device object as the driver; the roots are not used there.
 std::vector<PortInfo> list_ports(const Roots& roots);
 
 }  // namespace kolmscan

@@ -108,6 +108,7 @@ void build_machine(const FakeTree& t) {
   t.link("ports/com12", t.at("ports/gone"));
   t.link("ports/com0", t.at("dev/ttyUSB0"));
   t.file("ports/comx", "");
+  t.link("pekolm/com1", t.at("dev/ttyUSB0"));  // as udev rules make them
 }
 
 TEST(PortList, ListsWhatTheSystemKnowsOfEachPort) {
@@ -141,20 +142,27 @@ TEST(PortList, ListsWhatTheSystemKnowsOfEachPort) {
   unnumbered_uart.number = 0;
   const PortInfo com3 = plain(t.at("ports/com3"), t.at("dev/ttyUSB0"), 3);
   const PortInfo com12 = plain(t.at("ports/com12"), t.at("ports/gone"), 12);
+  const PortInfo linked_com1 = plain(t.at("pekolm/com1"), t.at("dev/ttyUSB0"), 1);
 
   const struct {
     const char* name;
     std::string port_dir;
+    std::string default_port_dir;
     std::vector<PortInfo> expected;
   } cases[] = {
-      {"without PEKOLM_PORT_DIR: ttyS0 is port 1", "", {acm, ama, uart, usb}},
+      {"without PEKOLM_PORT_DIR: ttyS0 is port 1", "", t.at("none"), {acm, ama, uart, usb}},
+      {"a link in the default folder takes its number from ttyS0",
+       "",
+       t.at("pekolm"),
+       {acm, ama, unnumbered_uart, usb, linked_com1}},
       {"with PEKOLM_PORT_DIR: only its com<n> have numbers",
        t.at("ports"),
+       t.at("pekolm"),
        {acm, ama, unnumbered_uart, usb, com3, com12}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const kolmscan::Roots roots{t.at("sys"), t.at("dev"), c.port_dir};
+    const kolmscan::Roots roots{t.at("sys"), t.at("dev"), c.port_dir, c.default_port_dir};
     EXPECT_EQ(kolmscan::list_ports(roots), c.expected);
   }
 }
