@@ -9,6 +9,7 @@
 #include <ostream>
 
 #include "report.h"
+#include "scratch_folder.h"
 
 namespace kolmscan {
 void PrintTo(const PortInfo& p, std::ostream* out) { *out << json({{p, std::nullopt}}); }
@@ -21,23 +22,18 @@ using kolmscan::PortInfo;
 
 class FakeTree {
  public:
-  FakeTree() {
-    char templ[] = "/tmp/kolmscan-test.XXXXXX";
-    root_ = fs::canonical(mkdtemp(templ));
-  }
-  ~FakeTree() { fs::remove_all(root_); }
-  const fs::path& root() const { return root_; }
-  std::string at(const std::string& relative) const { return (root_ / relative).string(); }
+  const fs::path& root() const { return folder_.path(); }
+  std::string at(const std::string& relative) const { return folder_.at(relative); }
 
   void file(const std::string& relative, const std::string& text) const {
-    fs::create_directories((root_ / relative).parent_path());
-    std::ofstream(root_ / relative) << text << "\n";
+    fs::create_directories((root() / relative).parent_path());
+    std::ofstream(root() / relative) << text << "\n";
   }
   void link(const std::string& relative, const std::string& target) const {
-    fs::create_directories((root_ / relative).parent_path());
-    fs::create_directory_symlink(target, root_ / relative);
+    fs::create_directories((root() / relative).parent_path());
+    fs::create_directory_symlink(target, root() / relative);
   }
-  void folder(const std::string& relative) const { fs::create_directories(root_ / relative); }
+  void folder(const std::string& relative) const { fs::create_directories(root() / relative); }
   // A tty of /sys/class/tty on the device folder under sys/devices, with a type when the tty has one.
   void tty(const std::string& name, const std::string& device, const std::string& type = "") const {
     folder("sys/devices/" + device);
@@ -56,7 +52,7 @@ class FakeTree {
   }
 
  private:
-  fs::path root_;
+  testing_support::ScratchFolder folder_{"kolmscan-test"};
 };
 
 PortInfo plain(const std::string& device, const std::string& target, int number, const std::string& driver = "") {

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "program_run.h"
+#include "scratch_folder.h"
 
 namespace {
 
@@ -21,22 +22,19 @@ using testing_support::run_program;
 class Scratch {
  public:
   Scratch() {
-    char templ[] = "/tmp/kolmscan-run.XXXXXX";
-    path_ = mkdtemp(templ);
-    fs::create_directories(path_ / "sys" / "class" / "tty");
+    fs::create_directories(folder_.path() / "sys" / "class" / "tty");
     // Nothing of the machine the tests run on: its own ttyS ports would be listed and probed.
-    setenv("KOLMSCAN_SYSFS", (path_ / "sys").c_str(), 1);
-    setenv("KOLMSCAN_DEV", (path_ / "dev").c_str(), 1);
+    setenv("KOLMSCAN_SYSFS", folder_.at("sys").c_str(), 1);
+    setenv("KOLMSCAN_DEV", folder_.at("dev").c_str(), 1);
   }
   ~Scratch() {
     unsetenv("KOLMSCAN_SYSFS");
     unsetenv("KOLMSCAN_DEV");
-    fs::remove_all(path_);
   }
-  std::string at(const std::string& relative) const { return (path_ / relative).string(); }
+  std::string at(const std::string& relative) const { return folder_.at(relative); }
 
  private:
-  fs::path path_;
+  testing_support::ScratchFolder folder_{"kolmscan-run"};
 };
 
 // A pty whose other side nobody plays.

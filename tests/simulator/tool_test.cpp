@@ -11,6 +11,7 @@
 
 #include "load_switch.h"
 #include "program_run.h"
+#include "scratch_folder.h"
 #include "simulated_amplifier.h"  // eventually()
 #include "tool_options.h"
 
@@ -25,12 +26,7 @@ using testing_support::ProgramRun;
 // kolmsim as a program, with a scratch folder for port links and marker files.
 class ToolRunner {
  public:
-  ToolRunner() {
-    char templ[] = "/tmp/kolmsim-tool-test.XXXXXX";
-    scratch_ = mkdtemp(templ);
-  }
-  ~ToolRunner() { fs::remove_all(scratch_); }
-  const std::string& scratch() const { return scratch_; }
+  std::string scratch() const { return scratch_.path().string(); }
 
   std::unique_ptr<ProgramRun> start(const std::vector<std::string>& args) const {
     return std::make_unique<ProgramRun>(KOLMSIM_TOOL_PATH, args);
@@ -40,7 +36,7 @@ class ToolRunner {
   }
 
  private:
-  std::string scratch_;
+  testing_support::ScratchFolder scratch_{"kolmsim-tool-test"};
 };
 
 bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
