@@ -33,6 +33,7 @@ constexpr const char* usage_text =
     "z zero; q ends it. Without a terminal on standard input it reads the keys and\n"
     "answers from it, so that it can be scripted.\n"
     "\n" PORT_NAMES
+    "Which ports have an amplifier, and at which baud rate: kolmscan --probe.\n"
     "\n"
     "  --help     show this text and exit\n"
     "  --version  show the version and exit\n"

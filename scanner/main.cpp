@@ -22,16 +22,25 @@ std::string environment(const char* name, const char* fallback) {
 // A silent port costs six activations of several seconds each: the ports are asked side by side, so that
 // many silent ports take as long as one.
 void probe_all(std::vector<kolmscan::Row>& rows) {
+  std::vector<kolmscan::PortInfo> ports;
+  ports.reserve(rows.size());
+  for (const kolmscan::Row& row : rows) ports.push_back(row.port);
+  std::vector<int> numbers;
+  // Before the first call into the library and before any thread: the library reads PEKOLM_PORT_DIR at
+  // each activation.
+  const std::string links = kolmscan::link_for_probing(ports, numbers);
   std::vector<std::thread> probes;
-  for (kolmscan::Row& row : rows) {
-    if (row.port.number == 0) {
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    kolmscan::Row& row = rows[i];
+    if (numbers[i] == 0) {
       row.probe = kolmscan::ProbeResult{};
-      row.probe->error_text = "no port number for it yet";
+      row.probe->error_text = "no port number left for it";
       continue;
     }
-    probes.emplace_back([&row] { row.probe = kolmscan::probe_port(row.port.number); });
+    probes.emplace_back([&row, number = numbers[i]] { row.probe = kolmscan::probe_port(number); });
   }
   for (auto& probe : probes) probe.join();
+  kolmscan::remove_probe_links(links);
 }
 
 }  // namespace
@@ -63,7 +72,9 @@ int main(int argc, char** argv) {
   for (kolmscan::PortInfo& port : kolmscan::list_ports(roots)) rows.push_back({std::move(port), std::nullopt});
   if (options.probe) probe_all(rows);
 
-  const std::string text = options.json ? kolmscan::json(rows) : kolmscan::table(rows);
+  const std::string text = options.udev   ? kolmscan::udev_rules(rows, options.first)
+                           : options.json ? kolmscan::json(rows)
+                                          : kolmscan::table(rows);
   std::fputs(text.c_str(), stdout);
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
     std::perror("kolmscan: standard output");

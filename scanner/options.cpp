@@ -1,6 +1,9 @@
 // Parsing of the kolmscan command line.
 #include "options.h"
 
+#include <charconv>
+#include <system_error>
+
 // Where the system lists its ports, and where a port number leads, differ between the systems.
 #ifdef _WIN32
 #define LISTING                                                                        \
@@ -13,20 +16,26 @@
   "driver, for USB adapters the vendor and product ids, manufacturer, product,\n"  \
   "serial number and USB path, and the names under /dev/serial/by-id and\n"        \
   "/dev/serial/by-path; then the com<n> entries of PEKOLM_PORT_DIR when that is\n" \
-  "set. Beside each is its port number for the library, or '-' for none: port n\n" \
-  "is $PEKOLM_PORT_DIR/com<n> when PEKOLM_PORT_DIR is set, else /dev/ttyS<n-1>.\n"
+  "set, else of /dev/pekolm. Beside each is its port number for the library, or\n" \
+  "'-' for none: port n is $PEKOLM_PORT_DIR/com<n> when PEKOLM_PORT_DIR is set,\n" \
+  "else the link /dev/pekolm/com<n> where it exists, else /dev/ttyS<n-1>.\n"
 #endif
 
 namespace kolmscan {
 
 std::string usage() {
   return "Usage: kolmscan [--probe] [--json]\n"
+         "       kolmscan --udev [--first N]\n"
          "\n" LISTING
          "\n"
          "Options:\n"
-         "  --probe    ask each numbered port, all at once, whether an amplifier answers,\n"
-         "             at 115200, 230400, 57600, 38400, 19200 and 9600 baud in turn; a\n"
-         "             silent port takes about 40 s\n"
+         "  --probe    ask each port, all at once, whether an amplifier answers, at\n"
+         "             115200, 230400, 57600, 38400, 19200 and 9600 baud in turn; a\n"
+         "             silent port takes about 20 s\n"
+         "  --udev     probe, then write udev rules that link each amplifier on a USB\n"
+         "             adapter as /dev/pekolm/com<n>, keyed on the adapter's serial\n"
+         "             number (or its USB socket), for a user in the dialout group\n"
+         "  --first N  the port number of the first amplifier in the rules (default 1)\n"
          "  --json     write a JSON array of one object per port instead of the table\n"
          "  --help     show this text and exit\n"
          "  --version  show the version and exit\n"
@@ -39,9 +48,22 @@ std::string usage() {
 
 ParseResult parse_arguments(const std::vector<std::string>& args) {
   Options o;
-  for (const std::string& arg : args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     if (arg == "--probe") {
       o.probe = true;
+    } else if (arg == "--udev") {
+      o.udev = true;
+      o.probe = true;
+    } else if (arg == "--first") {
+      int n = 0;
+      const std::string text = i + 1 < args.size() ? args[++i] : "";
+      const char* end = text.data() + text.size();
+      if (auto [stop, error] = std::from_chars(text.data(), end, n);
+          error != std::errc() || stop != end || n < 1 || n > 255) {
+        return {std::nullopt, "bad port number '" + text + "' for '--first' (1..255)"};
+      }
+      o.first = n;
     } else if (arg == "--json") {
       o.json = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -54,6 +76,7 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
       return {std::nullopt, "unexpected argument '" + arg + "'"};
     }
   }
+  if (o.udev && o.json) return {std::nullopt, "'--udev' and '--json' exclude each other"};
   return {o, {}};
 }
 

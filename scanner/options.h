@@ -10,6 +10,8 @@ namespace kolmscan {
 struct Options {
   bool probe = false;  // ask every numbered port whether an amplifier answers
   bool json = false;   // a JSON array instead of the table
+  bool udev = false;   // udev rules for the amplifiers found (probes)
+  int first = 1;       // the port number of the first amplifier in the udev rules
   bool help = false;
   bool version = false;
 };

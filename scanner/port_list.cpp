@@ -1,6 +1,8 @@
 // Reading sysfs: every tty that sits on a device, with what its device and, for USB, the adapter say.
 #include "port_list.h"
 
+#include <stdlib.h>
+
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
@@ -148,6 +150,40 @@ std::vector<PortInfo> port_dir_entries(const Roots& roots) {
 }
 
 }  // namespace
+
+std::string link_for_probing(const std::vector<PortInfo>& ports, std::vector<int>& probe_numbers) {
+  probe_numbers.clear();
+  std::vector<bool> taken(256, false);
+  bool any_without = false;
+  for (const PortInfo& port : ports) {
+    probe_numbers.push_back(port.number);
+    taken[static_cast<std::size_t>(port.number)] = true;
+    any_without = any_without || port.number == 0;
+  }
+  if (!any_without) return {};
+  char pattern[] = "/tmp/kolmscan.XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) return {};
+  const fs::path folder = pattern;
+  int next_free = 255;
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    if (probe_numbers[i] == 0) {
+      while (next_free > 0 && taken[static_cast<std::size_t>(next_free)]) --next_free;
+      if (next_free == 0) continue;  // more ports than numbers: the rest stays unprobed
+      probe_numbers[i] = next_free;
+      taken[static_cast<std::size_t>(next_free)] = true;
+    }
+    std::error_code error;
+    fs::create_symlink(ports[i].device, folder / ("com" + std::to_string(probe_numbers[i])), error);
+    if (error) probe_numbers[i] = 0;
+  }
+  ::setenv("PEKOLM_PORT_DIR", folder.c_str(), 1);  // NOLINT(concurrency-mt-unsafe): see the header
+  return folder.string();
+}
+
+void remove_probe_links(const std::string& folder) {
+  std::error_code ignored;
+  if (!folder.empty()) fs::remove_all(folder, ignored);
+}
 
 std::vector<PortInfo> list_ports(const Roots& roots) {
   std::vector<PortInfo> ports = system_ttys(roots);

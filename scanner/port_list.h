@@ -39,4 +39,14 @@ struct PortInfo {
 // the registry's SERIALCOMM by number, each with its device object as the driver; the roots are not used there.
 std::vector<PortInfo> list_ports(const Roots& roots);
 
+// The library reaches a port only by number. For a probe of every port, each gets one in a folder of
+// links of its own (the numbered ones their own number, the others a free one, counting down from 255),
+// and PEKOLM_PORT_DIR names it from then on: call it before the first call into the library and before
+// any other thread runs. Returns the folder, empty when no port lacks a number (nothing is made or set
+// then) or where there are no such links (Windows).
+// The numbers given are written into `probe_numbers`, one per port (0: still none).
+std::string link_for_probing(const std::vector<PortInfo>& ports, std::vector<int>& probe_numbers);
+// Removes what link_for_probing made.
+void remove_probe_links(const std::string& folder);
+
 }  // namespace kolmscan

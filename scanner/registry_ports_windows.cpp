@@ -29,6 +29,15 @@ int port_number(const std::string& name) {
 
 }  // namespace
 
+// Every port the registry names is a COM<n>, which the library reaches by its number.
+std::string link_for_probing(const std::vector<PortInfo>& ports, std::vector<int>& probe_numbers) {
+  probe_numbers.clear();
+  for (const PortInfo& port : ports) probe_numbers.push_back(port.number);
+  return {};
+}
+
+void remove_probe_links(const std::string&) {}
+
 std::vector<PortInfo> list_ports(const Roots&) {
   std::vector<PortInfo> ports;
   HKEY key = nullptr;

@@ -157,4 +157,35 @@ std::string json(const std::vector<Row>& rows) {
   return text + (rows.empty() ? "]\n" : "\n]\n");
 }
 
+std::string udev_rules(const std::vector<Row>& rows, int first) {
+  std::string text =
+      "# Stable port numbers for the amplifiers kolmscan found: each USB adapter's tty is linked as\n"
+      "# /dev/pekolm/com<n>, where the library opens port n. Install, then unplug and plug in again:\n"
+      "#   sudo cp THIS_FILE /etc/udev/rules.d/70-pekolm.rules && sudo udevadm control --reload\n";
+  int number = first;
+  for (const Row& row : rows) {
+    if (!row.probe || row.probe->outcome != ProbeResult::Outcome::amplifier) continue;
+    const PortInfo& port = row.port;
+    const std::string what = "# amplifier " + row.probe->serial_number + " on " + port.device;
+    if (port.vid_pid.empty() || number > 255) {
+      text += what + (number > 255 ? ": no port number left\n" : ": not on a USB adapter, left as it is\n");
+      continue;
+    }
+    const std::string vendor = port.vid_pid.substr(0, port.vid_pid.find(':'));
+    const std::string product = port.vid_pid.substr(port.vid_pid.find(':') + 1);
+    text += what;
+    if (port.serial.empty()) text += " (adapter without a serial number: keep it in USB " + port.usb_path + ")";
+    text += "\nSUBSYSTEM==\"tty\", SUBSYSTEMS==\"usb\", ATTRS{idVendor}==\"";
+    text += vendor;
+    text += "\", ATTRS{idProduct}==\"";
+    text += product;
+    // Without a serial number the adapter is known by the USB socket it is plugged into.
+    text += port.serial.empty() ? "\", KERNELS==\"" : "\", ATTRS{serial}==\"";
+    text += port.serial.empty() ? port.usb_path : port.serial;
+    text += "\", SYMLINK+=\"pekolm/com" + std::to_string(number) + "\", MODE=\"0660\", GROUP=\"dialout\"\n";
+    ++number;
+  }
+  return text;
+}
+
 }  // namespace kolmscan

@@ -35,5 +35,9 @@ std::string json(const std::vector<Row>& rows);
 std::string describe(const ProbeResult& probe);
 // text as a JSON string, quotes included.
 std::string json_string(const std::string& text);
+// udev rules that link each amplifier found on a USB adapter as /dev/pekolm/com<n>, n counting up from
+// `first`, keyed on the adapter's serial number or, for one without, on its USB path; a normal user in the
+// dialout group may open the link. Amplifiers elsewhere get a comment instead.
+std::string udev_rules(const std::vector<Row>& rows, int first);
 
 }  // namespace kolmscan

@@ -205,4 +205,60 @@ TEST(PortList, TableAlignsAndJsonEscapes) {
   EXPECT_EQ(kolmscan::json({}), "[]\n");
 }
 
+// Rules for the amplifiers found on USB adapters, by serial number or else by USB socket, numbered on.
+TEST(PortList, UdevRulesLinkEachAmplifierOnAnAdapter) {
+  kolmscan::ProbeResult found;
+  found.outcome = kolmscan::ProbeResult::Outcome::amplifier;
+  found.serial_number = "00000042";
+  kolmscan::ProbeResult silent;
+  silent.outcome = kolmscan::ProbeResult::Outcome::silent;
+  PortInfo with_serial = plain("/dev/ttyUSB0", "", 0, "ftdi_sio");
+  with_serial.vid_pid = "0403:6001";
+  with_serial.serial = "A50285BI";
+  PortInfo without_serial = plain("/dev/ttyACM0", "", 0, "cdc_acm");
+  without_serial.vid_pid = "2341:0043";
+  without_serial.usb_path = "1-1.4";
+  const std::vector<kolmscan::Row> rows = {{plain("/dev/ttyS0", "", 1, "serial"), found},
+                                           {with_serial, found},
+                                           {with_serial, silent},
+                                           {without_serial, found}};
+  const std::string rules = kolmscan::udev_rules(rows, 3);
+  const std::string expected =
+      "# amplifier 00000042 on /dev/ttyS0: not on a USB adapter, left as it is\n"
+      "# amplifier 00000042 on /dev/ttyUSB0\n"
+      "SUBSYSTEM==\"tty\", SUBSYSTEMS==\"usb\", ATTRS{idVendor}==\"0403\", ATTRS{idProduct}==\"6001\", "
+      "ATTRS{serial}==\"A50285BI\", SYMLINK+=\"pekolm/com3\", MODE=\"0660\", GROUP=\"dialout\"\n"
+      "# amplifier 00000042 on /dev/ttyACM0 (adapter without a serial number: keep it in USB 1-1.4)\n"
+      "SUBSYSTEM==\"tty\", SUBSYSTEMS==\"usb\", ATTRS{idVendor}==\"2341\", ATTRS{idProduct}==\"0043\", "
+      "KERNELS==\"1-1.4\", SYMLINK+=\"pekolm/com4\", MODE=\"0660\", GROUP=\"dialout\"\n";
+  ASSERT_GE(rules.size(), expected.size());
+  EXPECT_EQ(rules.substr(rules.size() - expected.size()), expected) << rules;
+  EXPECT_EQ(rules.rfind("# ", 0), 0U) << "how to install them comes first";
+}
+
+// A port without a number gets a free one, in a folder of links that PEKOLM_PORT_DIR then names.
+TEST(PortList, PortsWithoutANumberAreLinkedForTheProbe) {
+  const char* before = ::getenv("PEKOLM_PORT_DIR");
+  const std::string saved = before != nullptr ? before : "";
+  std::vector<int> numbers;
+  EXPECT_EQ(kolmscan::link_for_probing({plain("/dev/ttyS0", "", 1)}, numbers), "");
+  EXPECT_EQ(numbers, std::vector<int>{1});
+
+  const std::string folder = kolmscan::link_for_probing(
+      {plain("/dev/ttyUSB0", "", 0), plain("/p/com255", "/dev/pts/3", 255), plain("/dev/ttyACM0", "", 0)}, numbers);
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(numbers, (std::vector<int>{254, 255, 253}));
+  EXPECT_EQ(fs::read_symlink(folder + "/com254"), "/dev/ttyUSB0");
+  EXPECT_EQ(fs::read_symlink(folder + "/com255"), "/p/com255");
+  EXPECT_EQ(fs::read_symlink(folder + "/com253"), "/dev/ttyACM0");
+  EXPECT_STREQ(::getenv("PEKOLM_PORT_DIR"), folder.c_str());
+  kolmscan::remove_probe_links(folder);
+  EXPECT_FALSE(fs::exists(folder));
+  if (saved.empty()) {
+    ::unsetenv("PEKOLM_PORT_DIR");
+  } else {
+    ::setenv("PEKOLM_PORT_DIR", saved.c_str(), 1);
+  }
+}
+
 }  // namespace

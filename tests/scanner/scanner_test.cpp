@@ -9,8 +9,10 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
+#include "kolmsim/simulator.h"
 #include "program_run.h"
 #include "scratch_folder.h"
 
@@ -78,6 +80,11 @@ TEST(Kolmscan, AnswersItsCommandLine) {
       {{"ttyS0"}, 2, "", "kolmscan: unexpected argument 'ttyS0'\nTry 'kolmscan --help'.\n"},
       {{"--json"}, 0, "[]\n", ""},
       {{"--probe", "--json"}, 1, "[]\n", ""},  // no amplifier where there is no port
+      {{"--udev", "--first", "0"},
+       2,
+       "",
+       "kolmscan: bad port number '0' for '--first' (1..255)\nTry 'kolmscan --help'.\n"},
+      {{"--udev", "--json"}, 2, "", "kolmscan: '--udev' and '--json' exclude each other\nTry 'kolmscan --help'.\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.front());
@@ -101,12 +108,23 @@ TEST(Kolmscan, ProbesEveryPortAtOnce) {
   const int holder = ::open(held.name().c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(holder, 0);
   ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  // A USB adapter that no port number reaches: its device node leads to an amplifier of this process.
+  kolmsim::Simulator on_usb;
+  const fs::path usb = scratch.at("sys/devices/usb1/1-1");
+  fs::create_directories(usb / "1-1:1.0" / "ttyUSB0");
+  for (const auto& [name, value] : {std::pair{"idVendor", "0403"}, {"idProduct", "6001"}, {"serial", "FT42"}}) {
+    std::ofstream(usb / name) << value << "\n";
+  }
+  fs::create_directories(scratch.at("sys/class/tty/ttyUSB0"));
+  fs::create_directory_symlink(usb / "1-1:1.0" / "ttyUSB0", scratch.at("sys/class/tty/ttyUSB0/device"));
+  fs::create_directories(scratch.at("dev"));
+  fs::create_symlink(on_usb.slave_path(), scratch.at("dev/ttyUSB0"));
 
   const auto started = std::chrono::steady_clock::now();
   const auto r = run_program(KOLMSIM_PATH, {"--quiet", "--port-dir", ports, "--com", "1", "--com", "2", "--serial",
                                             "00000042", "--firmware", "10", "--", KOLMSCAN_PATH, "--probe", "--json"});
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  std::printf("probing 5 ports, one of them silent at all 6 rates, took %.1f s\n", seconds);
+  std::printf("probing 6 ports, one of them silent at all 6 rates, took %.1f s\n", seconds);
   ::close(holder);
   ASSERT_EQ(r.status, 0) << r.out << r.err;
 
@@ -127,6 +145,11 @@ TEST(Kolmscan, ProbesEveryPortAtOnce) {
     const std::string object = object_of(r.out, ports + "/" + e.device);
     for (const std::string& field : e.fields)
       EXPECT_NE(object.find(field), std::string::npos) << field << "\n" << r.out;
+  }
+  const std::string adapter = object_of(r.out, scratch.at("dev/ttyUSB0"));
+  for (const std::string field : {"\"port\": null,", "\"vid_pid\": \"0403:6001\"", "\"probe\": \"amplifier\"",
+                                  "\"serial_number\": \"00012345\""}) {
+    EXPECT_NE(adapter.find(field), std::string::npos) << field << "\n" << r.out;
   }
 }
 
