@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "options.h"
@@ -14,13 +13,14 @@
 namespace {
 
 std::string environment(const char* name, const char* fallback) {
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): read before the probing threads start, and nothing writes it
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): read before the probes start, and nothing writes it
   const char* value = std::getenv(name);
   return value != nullptr && *value != '\0' ? value : fallback;
 }
 
-// A silent port costs six activations of several seconds each: the ports are asked side by side, so that
-// many silent ports take as long as one.
+// One port after the other: the error of a failed activation waits in one place for all ports, so that two
+// activations failing at once (a busy port, a missing one) would swap or lose their codes, and a port that
+// failed would pass for one that answered.
 void probe_all(std::vector<kolmscan::Row>& rows) {
   std::vector<kolmscan::PortInfo> ports;
   ports.reserve(rows.size());
@@ -29,7 +29,6 @@ void probe_all(std::vector<kolmscan::Row>& rows) {
   // Before the first call into the library and before any thread: the library reads PEKOLM_PORT_DIR at
   // each activation.
   const std::string links = kolmscan::link_for_probing(ports, numbers);
-  std::vector<std::thread> probes;
   for (std::size_t i = 0; i < rows.size(); ++i) {
     kolmscan::Row& row = rows[i];
     if (numbers[i] == 0) {
@@ -37,9 +36,8 @@ void probe_all(std::vector<kolmscan::Row>& rows) {
       row.probe->error_text = "no port number left for it";
       continue;
     }
-    probes.emplace_back([&row, number = numbers[i]] { row.probe = kolmscan::probe_port(number); });
+    row.probe = kolmscan::probe_port(numbers[i]);
   }
-  for (auto& probe : probes) probe.join();
   kolmscan::remove_probe_links(links);
 }
 

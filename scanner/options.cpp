@@ -29,7 +29,7 @@ std::string usage() {
          "\n" LISTING
          "\n"
          "Options:\n"
-         "  --probe    ask each port, all at once, whether an amplifier answers, at\n"
+         "  --probe    ask each port in turn whether an amplifier answers, at\n"
          "             115200, 230400, 57600, 38400, 19200 and 9600 baud in turn; a\n"
          "             silent port takes about 20 s\n"
          "  --udev     probe, then write udev rules that link each amplifier on a USB\n"

@@ -96,7 +96,7 @@ TEST(Kolmscan, AnswersItsCommandLine) {
   EXPECT_EQ(run_program(KOLMSCAN_PATH, {"--help"}).out.rfind("Usage: kolmscan", 0), 0U);
 }
 
-TEST(Kolmscan, ProbesEveryPortAtOnce) {
+TEST(Kolmscan, ProbesEveryPort) {
   Scratch scratch;
   const std::string ports = scratch.at("ports");
   fs::create_directories(ports);
