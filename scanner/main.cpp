@@ -1,4 +1,6 @@
 // kolmscan: lists the serial ports and, with --probe, asks each whether an amplifier answers.
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -18,27 +20,19 @@ std::string environment(const char* name, const char* fallback) {
   return value != nullptr && *value != '\0' ? value : fallback;
 }
 
-// One port after the other: the error of a failed activation waits in one place for all ports, so that two
-// activations failing at once (a busy port, a missing one) would swap or lose their codes, and a port that
-// failed would pass for one that answered.
-void probe_all(std::vector<kolmscan::Row>& rows) {
-  std::vector<kolmscan::PortInfo> ports;
-  ports.reserve(rows.size());
-  for (const kolmscan::Row& row : rows) ports.push_back(row.port);
-  std::vector<int> numbers;
-  // Before the first call into the library and before any thread: the library reads PEKOLM_PORT_DIR at
-  // each activation.
-  const std::string links = kolmscan::link_for_probing(ports, numbers);
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    kolmscan::Row& row = rows[i];
-    if (numbers[i] == 0) {
-      row.probe = kolmscan::ProbeResult{};
-      row.probe->error_text = "no port number left for it";
-      continue;
-    }
-    row.probe = kolmscan::probe_port(numbers[i]);
+// The rows of the devices asked for: a listed port where one is that device, else the device alone.
+std::vector<kolmscan::Row> only(const std::vector<std::string>& devices, std::vector<kolmscan::Row> listed) {
+  std::vector<kolmscan::Row> rows;
+  for (const std::string& device : devices) {
+    kolmscan::PortInfo asked;
+    asked.device = device;
+    const std::string identity = kolmscan::device_identity(asked);
+    const auto found = std::find_if(listed.begin(), listed.end(), [&](const kolmscan::Row& row) {
+      return row.port.device == device || kolmscan::device_identity(row.port) == identity;
+    });
+    rows.push_back(found != listed.end() ? *found : kolmscan::Row{asked, std::nullopt});
   }
-  kolmscan::remove_probe_links(links);
+  return rows;
 }
 
 }  // namespace
@@ -68,7 +62,14 @@ int main(int argc, char** argv) {
 
   std::vector<kolmscan::Row> rows;
   for (kolmscan::PortInfo& port : kolmscan::list_ports(roots)) rows.push_back({std::move(port), std::nullopt});
-  if (options.probe) probe_all(rows);
+  if (!options.devices.empty()) rows = only(options.devices, std::move(rows));
+  if (options.probe) {
+    kolmscan::probe_rows(rows);
+    if (const int signal = kolmscan::interrupting_signal(); signal != 0) {
+      std::signal(signal, SIG_DFL);  // the links are gone; end as the signal would have ended us
+      std::raise(signal);
+    }
+  }
 
   const std::string text = options.udev   ? kolmscan::udev_rules(rows, options.first)
                            : options.json ? kolmscan::json(rows)
@@ -76,7 +77,7 @@ int main(int argc, char** argv) {
   std::fputs(text.c_str(), stdout);
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
     std::perror("kolmscan: standard output");
-    return kolmscan::exit_none_found;
+    return kolmscan::exit_usage;
   }
   if (!options.probe) return kolmscan::exit_ok;
   for (const kolmscan::Row& row : rows) {

@@ -24,24 +24,27 @@
 namespace kolmscan {
 
 std::string usage() {
-  return "Usage: kolmscan [--probe] [--json]\n"
-         "       kolmscan --udev [--first N]\n"
+  return "Usage: kolmscan [--probe] [--json] [--device PATH]...\n"
+         "       kolmscan --udev [--first N] [--device PATH]...\n"
          "\n" LISTING
          "\n"
          "Options:\n"
-         "  --probe    ask each port in turn whether an amplifier answers, at\n"
-         "             115200, 230400, 57600, 38400, 19200 and 9600 baud in turn; a\n"
-         "             silent port takes about 20 s\n"
+         "  --probe    ask every port whether an amplifier answers, at 115200, 230400,\n"
+         "             57600, 38400, 19200 and 9600 baud in turn; the ports side by\n"
+         "             side, a silent one takes about 40 s; a port that another\n"
+         "             program has open is reported busy and left alone\n"
          "  --udev     probe, then write udev rules that link each amplifier on a USB\n"
          "             adapter as /dev/pekolm/com<n>, keyed on the adapter's serial\n"
          "             number (or its USB socket), for a user in the dialout group\n"
          "  --first N  the port number of the first amplifier in the rules (default 1)\n"
+         "  --device PATH\n"
+         "             only this device (repeat for more), listed or not\n"
          "  --json     write a JSON array of one object per port instead of the table\n"
          "  --help     show this text and exit\n"
          "  --version  show the version and exit\n"
          "\n"
          "Exit status: 0 listed, or with --probe at least one amplifier found; 1 --probe\n"
-         "found none; 2 bad command line.\n"
+         "found none; 2 bad command line, or the output could not be written.\n"
          "\n"
          "See kolmscan(1).\n";
 }
@@ -64,6 +67,9 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
         return {std::nullopt, "bad port number '" + text + "' for '--first' (1..255)"};
       }
       o.first = n;
+    } else if (arg == "--device") {
+      if (i + 1 >= args.size() || args[i + 1].empty()) return {std::nullopt, "option '--device' needs a path"};
+      o.devices.push_back(args[++i]);
     } else if (arg == "--json") {
       o.json = true;
     } else if (arg == "--help" || arg == "-h") {

@@ -25,6 +25,17 @@ std::string attribute(const fs::path& file) {
   return line;
 }
 
+// The entries of a folder; none where it cannot be read. A folder that changes while it is read (a device
+// unplugged) ends the list early rather than with an exception.
+std::vector<fs::path> entries(const fs::path& folder) {
+  std::vector<fs::path> found;
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    found.push_back(it->path());
+  }
+  return found;
+}
+
 std::string link_name(const fs::path& link) {
   std::error_code error;
   const fs::path target = fs::read_symlink(link, error);
@@ -58,10 +69,10 @@ std::vector<std::string> links_to(const fs::path& folder, const fs::path& device
   std::error_code error;
   const fs::path wanted = fs::canonical(device, error);
   if (error) return found;
-  for (const auto& entry : fs::directory_iterator(folder, error)) {
+  for (const fs::path& entry : entries(folder)) {
     std::error_code own;
-    if (!entry.is_symlink(own)) continue;
-    if (fs::canonical(entry.path(), own) == wanted && !own) found.push_back(entry.path().string());
+    if (!fs::is_symlink(entry, own)) continue;
+    if (fs::canonical(entry, own) == wanted && !own) found.push_back(entry.string());
   }
   std::sort(found.begin(), found.end());
   return found;
@@ -87,6 +98,8 @@ void add_usb(const fs::path& sysfs, const fs::path& device, PortInfo& info) {
   fs::path folder = fs::canonical(device, error);
   if (error) return;
   for (; !folder.empty() && folder != top && folder != folder.root_path(); folder = folder.parent_path()) {
+    // An adapter with several ports has one USB interface for each, below the USB device.
+    if (info.usb_interface.empty()) info.usb_interface = attribute(folder / "bInterfaceNumber");
     if (!fs::exists(folder / "idVendor", error)) continue;
     info.vid_pid = attribute(folder / "idVendor") + ":" + attribute(folder / "idProduct");
     info.manufacturer = attribute(folder / "manufacturer");
@@ -100,9 +113,8 @@ void add_usb(const fs::path& sysfs, const fs::path& device, PortInfo& info) {
 std::vector<PortInfo> system_ttys(const Roots& roots) {
   std::vector<PortInfo> ports;
   std::vector<std::string> names;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(fs::path(roots.sysfs) / "class" / "tty", error)) {
-    names.push_back(entry.path().filename().string());
+  for (const fs::path& entry : entries(fs::path(roots.sysfs) / "class" / "tty")) {
+    names.push_back(entry.filename().string());
   }
   std::sort(names.begin(), names.end(), natural_less);
   for (const std::string& name : names) {
@@ -133,16 +145,15 @@ std::vector<PortInfo> port_dir_entries(const Roots& roots) {
   std::vector<PortInfo> ports;
   const std::string& dir = roots.port_dir.empty() ? roots.default_port_dir : roots.port_dir;
   if (dir.empty()) return ports;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(dir, error)) {
-    const auto n = trailing_number(entry.path().filename().string(), "com");
+  for (const fs::path& entry : entries(dir)) {
+    const auto n = trailing_number(entry.filename().string(), "com");
     if (!n || *n < 1 || *n > 255) continue;
     PortInfo info;
-    info.device = entry.path().string();
+    info.device = entry.string();
     info.number = *n;
     std::error_code own;
-    info.target = fs::canonical(entry.path(), own).string();
-    if (own) info.target = fs::read_symlink(entry.path(), own).string();  // leads nowhere (yet)
+    info.target = fs::canonical(entry, own).string();
+    if (own) info.target = fs::read_symlink(entry, own).string();  // leads nowhere (yet)
     ports.push_back(std::move(info));
   }
   std::sort(ports.begin(), ports.end(), [](const PortInfo& a, const PortInfo& b) { return a.number < b.number; });
@@ -161,8 +172,9 @@ std::string link_for_probing(const std::vector<PortInfo>& ports, std::vector<int
     any_without = any_without || port.number == 0;
   }
   if (!any_without) return {};
-  char pattern[] = "/tmp/kolmscan.XXXXXX";
-  if (::mkdtemp(pattern) == nullptr) return {};
+  std::error_code no_temp;
+  std::string pattern = (fs::temp_directory_path(no_temp) / "kolmscan.XXXXXX").string();  // $TMPDIR, else /tmp
+  if (no_temp || ::mkdtemp(pattern.data()) == nullptr) return {};
   const fs::path folder = pattern;
   int next_free = 255;
   for (std::size_t i = 0; i < ports.size(); ++i) {
@@ -172,12 +184,20 @@ std::string link_for_probing(const std::vector<PortInfo>& ports, std::vector<int
       probe_numbers[i] = next_free;
       taken[static_cast<std::size_t>(next_free)] = true;
     }
+    // Relative to where kolmscan runs, not to the folder of links.
     std::error_code error;
-    fs::create_symlink(ports[i].device, folder / ("com" + std::to_string(probe_numbers[i])), error);
+    fs::create_symlink(fs::absolute(ports[i].device, error), folder / ("com" + std::to_string(probe_numbers[i])),
+                       error);
     if (error) probe_numbers[i] = 0;
   }
   ::setenv("PEKOLM_PORT_DIR", folder.c_str(), 1);  // NOLINT(concurrency-mt-unsafe): see the header
   return folder.string();
+}
+
+std::string device_identity(const PortInfo& port) {
+  std::error_code error;
+  const fs::path device = fs::canonical(port.device, error);
+  return error ? fs::absolute(port.device, error).lexically_normal().string() : device.string();
 }
 
 void remove_probe_links(const std::string& folder) {

@@ -27,7 +27,8 @@ struct PortInfo {
   std::string manufacturer;
   std::string product;
   std::string serial;
-  std::string usb_path;  // the USB device's folder name, such as 1-1.2
+  std::string usb_path;       // the USB device's folder name, such as 1-1.2
+  std::string usb_interface;  // its interface the tty belongs to, as bInterfaceNumber says: "00", "01", ...
   std::vector<std::string> by_id;
   std::vector<std::string> by_path;
   bool operator==(const PortInfo&) const = default;
@@ -46,6 +47,8 @@ std::vector<PortInfo> list_ports(const Roots& roots);
 // then) or where there are no such links (Windows).
 // The numbers given are written into `probe_numbers`, one per port (0: still none).
 std::string link_for_probing(const std::vector<PortInfo>& ports, std::vector<int>& probe_numbers);
+// What tells two entries for one device apart from two devices: the path that links lead to.
+std::string device_identity(const PortInfo& port);
 // Removes what link_for_probing made.
 void remove_probe_links(const std::string& folder);
 

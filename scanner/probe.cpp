@@ -2,8 +2,6 @@
 #include "probe.h"
 
 #include <cerrno>
-#include <chrono>
-#include <future>
 
 #include "error_message.h"
 #include "pekolm.h"
@@ -21,32 +19,17 @@ constexpr int busy_code = 5;  // ERROR_ACCESS_DENIED
 constexpr int busy_code = EBUSY;
 #endif
 
-// An amplifier answers the start-up's queries within milliseconds of its 0.5 s settling; a silent line
-// would hold each rate for the library's 6 s answer time-out. After this long a release cuts the wait short,
-// so that a silent port costs about this much a rate.
-constexpr auto answer_allowance = std::chrono::milliseconds(3000);
+// A failed activation whose code went elsewhere; never mistaken for success.
+constexpr int unknown_failure = -1;
 
-// Activates the port at `baud` and returns 0 or the activation's error code; a start-up that has not
-// finished within the allowance counts as unanswered.
+// Activates the port at `baud`; 0 or the activation's error code. No shorter limit than the library's own
+// answer time-out: an amplifier that answers the mode query but not the transmission-mode or firmware one
+// (which the start-up tolerates) is still in the start-up seconds later, and cutting it short would call it
+// silent. A silent rate costs the 0.5 s of settling and one time-out; ports are probed side by side.
 int activate(int number, int baud) {
-  auto activation = std::async(std::launch::async, [=] {
-    return KolmactivateExtended(number, baud, probe_buffer, 0) == 0 ? 0 : KolmgetLastError(number);
-  });
-  if (activation.wait_for(answer_allowance) == std::future_status::ready) return activation.get();
-  bool released = false;
-  // Until the port is open a release finds nothing to release: try again until the activation has ended.
-  while (activation.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
-    released = Kolmrelease(number) == 0 || released;
-  }
-  const int code = activation.get();
-  if (code == 0) {
-    // It answered after all, just before the release: a slow amplifier, asked again without a limit.
-    if (released || Kolmrelease(number) == 0) {
-      return KolmactivateExtended(number, baud, probe_buffer, 0) == 0 ? 0 : KolmgetLastError(number);
-    }
-    return 0;
-  }
-  return PEKOLM_E_ANSWER_TIMEOUT;
+  if (KolmactivateExtended(number, baud, probe_buffer, 0) == 0) return 0;
+  const int code = KolmgetLastError(number);
+  return code != 0 ? code : unknown_failure;
 }
 
 ProbeResult failure(int code) {

@@ -1,5 +1,7 @@
-// Asking a port whether an amplifier answers, through the library as any application would.
+// Asking ports whether an amplifier answers, through the library as any application would.
 #pragma once
+
+#include <vector>
 
 #include "report.h"
 
@@ -9,5 +11,19 @@ inline constexpr int probe_bauds[] = {115200, 230400, 57600, 38400, 19200, 9600}
 
 // Tries the rates in turn until the amplifier answers; the port is released again before it returns.
 ProbeResult probe_port(int number);
+
+// probe_port for each number, side by side where the system allows it, results in the same order. The
+// library keeps the error of a failed activation in one place for all ports, so that two activations failing
+// at once would swap or lose their codes: side by side means in processes of their own (POSIX), else one
+// after the other (Windows). Call it before the first call into the library in this process.
+std::vector<ProbeResult> probe_ports(const std::vector<int>& numbers);
+
+// The signal (SIGINT, SIGTERM, SIGHUP) that cut probe_ports short, else 0. The probes it cut were ended, and
+// their results are empty.
+int interrupting_signal();
+
+// Probes every row: each device once (a link and the tty it leads to are one port), through links of its own
+// for ports without a number. Rows that name a device probed already are skipped, saying which.
+void probe_rows(std::vector<Row>& rows);
 
 }  // namespace kolmscan

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 
 #include "port_list.h"
@@ -37,6 +38,12 @@ std::string link_for_probing(const std::vector<PortInfo>& ports, std::vector<int
 }
 
 void remove_probe_links(const std::string&) {}
+
+std::string device_identity(const PortInfo& port) {
+  std::string name = port.device.rfind("\\\\.\\", 0) == 0 ? port.device.substr(4) : port.device;
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return name;
+}
 
 std::vector<PortInfo> list_ports(const Roots&) {
   std::vector<PortInfo> ports;

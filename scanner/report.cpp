@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 namespace kolmscan {
 namespace {
@@ -35,6 +36,32 @@ const char* outcome_name(ProbeResult::Outcome outcome) {
       break;
   }
   return "skipped";
+}
+
+// What a udev rule can match as it stands: a quote would end the value, and * ? [ would make it a pattern.
+bool udev_safe(const std::string& text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+           std::string_view("-_.:+ ").find(c) != std::string_view::npos;
+  });
+}
+
+// The length of the well-formed UTF-8 sequence at text[i], or 0 where there is none.
+std::size_t utf8_length(const std::string& text, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  const std::size_t length = lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+  if (length == 0 || i + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+  }
+  // Neither an overlong form, a surrogate nor beyond U+10FFFF.
+  const unsigned char second = byte(i + 1);
+  if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) || (lead == 0xF0 && second < 0x90) ||
+      (lead == 0xF4 && second > 0x8F)) {
+    return 0;
+  }
+  return length;
 }
 
 std::string number_or_null(long long value, bool known) { return known ? std::to_string(value) : "null"; }
@@ -107,7 +134,8 @@ std::string table(const std::vector<Row>& rows) {
 
 std::string json_string(const std::string& text) {
   std::string out = "\"";
-  for (const char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
     const auto byte = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\') {
       out += '\\';
@@ -122,8 +150,13 @@ std::string json_string(const std::string& text) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
       out += escaped;
+    } else if (byte < 0x80) {
+      out += c;
+    } else if (const std::size_t length = utf8_length(text, i); length > 0) {
+      out.append(text, i, length);
+      i += length - 1;
     } else {
-      out += c;  // UTF-8 passes as it is; sysfs gives what the adapter said
+      out += "\\ufffd";  // an adapter's strings are bytes; JSON must be UTF-8
     }
   }
   return out + "\"";
@@ -137,6 +170,7 @@ std::string json(const std::vector<Row>& rows) {
     text += "  {\"port\": " + number_or_null(p.number, p.number != 0) + ", \"device\": " + json_string(p.device) +
             ", \"target\": " + string_or_null(p.target) + ", \"driver\": " + string_or_null(p.driver) +
             ", \"vid_pid\": " + string_or_null(p.vid_pid) + ", \"usb_path\": " + string_or_null(p.usb_path) +
+            ", \"usb_interface\": " + string_or_null(p.usb_interface) +
             ", \"manufacturer\": " + string_or_null(p.manufacturer) + ", \"product\": " + string_or_null(p.product) +
             ", \"serial\": " + string_or_null(p.serial) + ", \"by_id\": " + string_array(p.by_id) +
             ", \"by_path\": " + string_array(p.by_path);
@@ -166,23 +200,40 @@ std::string udev_rules(const std::vector<Row>& rows, int first) {
   for (const Row& row : rows) {
     if (!row.probe || row.probe->outcome != ProbeResult::Outcome::amplifier) continue;
     const PortInfo& port = row.port;
-    const std::string what = "# amplifier " + row.probe->serial_number + " on " + port.device;
+    text += "# amplifier " + row.probe->serial_number + " on " + port.device;
     if (port.vid_pid.empty() || number > 255) {
-      text += what + (number > 255 ? ": no port number left\n" : ": not on a USB adapter, left as it is\n");
+      text += number > 255 ? ": no port number left\n" : ": not on a USB adapter, left as it is\n";
       continue;
     }
-    const std::string vendor = port.vid_pid.substr(0, port.vid_pid.find(':'));
-    const std::string product = port.vid_pid.substr(port.vid_pid.find(':') + 1);
-    text += what;
-    if (port.serial.empty()) text += " (adapter without a serial number: keep it in USB " + port.usb_path + ")";
-    text += "\nSUBSYSTEM==\"tty\", SUBSYSTEMS==\"usb\", ATTRS{idVendor}==\"";
-    text += vendor;
-    text += "\", ATTRS{idProduct}==\"";
-    text += product;
-    // Without a serial number the adapter is known by the USB socket it is plugged into.
-    text += port.serial.empty() ? "\", KERNELS==\"" : "\", ATTRS{serial}==\"";
-    text += port.serial.empty() ? port.usb_path : port.serial;
-    text += "\", SYMLINK+=\"pekolm/com" + std::to_string(number) + "\", MODE=\"0660\", GROUP=\"dialout\"\n";
+    // Two adapters that report one serial number (clones do) are told apart by their USB sockets.
+    const bool shared_serial = std::any_of(rows.begin(), rows.end(), [&](const Row& other) {
+      return other.port.vid_pid == port.vid_pid && other.port.serial == port.serial &&
+             other.port.usb_path != port.usb_path;
+    });
+    const bool by_serial = !port.serial.empty() && !shared_serial && udev_safe(port.serial);
+    if (!by_serial && (port.usb_path.empty() || !udev_safe(port.usb_path))) {
+      text += ": its adapter cannot be told from others, left as it is\n";
+      continue;
+    }
+    if (!by_serial) {
+      text += port.serial.empty()      ? " (adapter without a serial number"
+              : udev_safe(port.serial) ? " (adapter whose serial number another adapter shares"
+                                       : " (adapter whose serial number a rule cannot hold";
+      text += ": keep it in USB " + port.usb_path + ")";
+    }
+    const std::size_t colon = port.vid_pid.find(':');
+    text += "\nSUBSYSTEM==\"tty\", SUBSYSTEMS==\"usb\", ATTRS{idVendor}==\"" + port.vid_pid.substr(0, colon) +
+            "\", ATTRS{idProduct}==\"" + port.vid_pid.substr(colon + 1) + "\", ";
+    text += by_serial ? "ATTRS{serial}==\"" + port.serial : "KERNELS==\"" + port.usb_path;
+    text += "\", ";
+    // An adapter with several ports: one rule for each of its interfaces.
+    const bool several_ports = std::count_if(rows.begin(), rows.end(), [&](const Row& other) {
+                                 return other.port.usb_path == port.usb_path && other.port.vid_pid == port.vid_pid;
+                               }) > 1;
+    if (several_ports && udev_safe(port.usb_interface)) {
+      text += "ENV{ID_USB_INTERFACE_NUM}==\"" + port.usb_interface + "\", ";
+    }
+    text += "SYMLINK+=\"pekolm/com" + std::to_string(number) + "\", MODE=\"0660\", GROUP=\"dialout\"\n";
     ++number;
   }
   return text;

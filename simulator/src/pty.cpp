@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <system_error>
+#include <utility>
 
 namespace kolmsim {
 namespace {
@@ -51,6 +52,18 @@ Pty::Pty() {
 }
 
 Pty::~Pty() { close(); }
+
+bool Pty::runs_at(int baud) const {
+  if (baud == 0) return true;
+  termios tio{};
+  if (slave_keeper_ < 0 || tcgetattr(slave_keeper_, &tio) != 0) return false;
+  static constexpr std::pair<int, speed_t> speeds[] = {{9600, B9600},   {19200, B19200},   {38400, B38400},
+                                                       {57600, B57600}, {115200, B115200}, {230400, B230400}};
+  for (const auto& [rate, speed] : speeds) {
+    if (rate == baud) return cfgetospeed(&tio) == speed;
+  }
+  return false;
+}
 
 void Pty::close() {
   if (slave_keeper_ >= 0) ::close(slave_keeper_);

@@ -16,6 +16,8 @@ class Pty {
 
   int master() const { return master_; }  // non-blocking; -1 once closed
   const std::string& slave_path() const { return slave_path_; }
+  // Whether the host's side is set to this baud rate (0: any); false once closed.
+  bool runs_at(int baud) const;
   // Closes both of our ends, so that the host sees the line drop.
   void close();
 

@@ -49,6 +49,7 @@ void Simulator::Impl::react(const Bytes& command, Clock::time_point now) {
 
 void Simulator::Impl::take_input(std::span<const std::uint8_t> bytes, Clock::time_point now) {
   received.insert(received.end(), bytes.begin(), bytes.end());
+  if (!pty.runs_at(line_baud)) return;  // noise to the amplifier
   for (Bytes& command : reader.feed(bytes)) {
     commands.push_back(CommandRecord{command, now});
     react(command, now);
@@ -68,8 +69,10 @@ void Simulator::Impl::produce(Clock::time_point now) {
 
 void Simulator::Impl::flush(Clock::time_point now) {
   const int fd = pty.master();
-  frames_sent += out.flush(now, [fd](std::span<const std::uint8_t> bytes) -> std::size_t {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+  const bool in_step = pty.runs_at(line_baud);
+  frames_sent += out.flush(now, [fd, in_step](std::span<const std::uint8_t> bytes) -> std::size_t {
+    const Bytes noise(in_step ? 0 : bytes.size(), 0);
+    const ssize_t n = ::write(fd, in_step ? bytes.data() : noise.data(), bytes.size());
     // EAGAIN: the host is not reading and the pty is full. Anything else: nobody can read it now;
     // the bytes wait, bounded by the queue.
     return n > 0 ? static_cast<std::size_t>(n) : 0;

@@ -45,7 +45,10 @@ bool leads_nowhere(const std::string& link) {
 }  // namespace
 
 Simulator::Impl::Impl(const Options& options)
-    : slave_path(pty.slave_path()), amplifier(initial_state(options)), signal(Clock::now()) {}
+    : slave_path(pty.slave_path()),
+      amplifier(initial_state(options)),
+      signal(Clock::now()),
+      line_baud(options.line_baud) {}
 
 Simulator::Simulator(const Options& options) : impl_(std::make_unique<Impl>(options)) {
   impl_->thread = std::thread([impl = impl_.get()] { impl->serve(); });

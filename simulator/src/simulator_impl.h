@@ -58,6 +58,7 @@ struct Simulator::Impl {
   std::vector<std::string> links;  // made by link_port, removed by the destructor
   bool stopping = false;
   bool line_dead = false;  // the master reported a hang-up; stop reading it
+  const int line_baud;     // Options::line_baud
 
   std::thread thread;  // last: started once everything above exists
 };

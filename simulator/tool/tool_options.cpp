@@ -154,6 +154,9 @@ std::string usage() {
          "  --firmware V        firmware version the amplifier reports (0..255, default 12)\n"
          "  --rate-code 0xNN    initial data rate code (0x93..0xAF, default 0xA8 = 25 Hz)\n"
          "  --not-transmitting  start with the measured-value stream off\n"
+         "  --line-baud B       the amplifier's line runs at B baud (9600 .. 230400): a\n"
+         "                      host at another rate is not understood and reads noise\n"
+         "                      (default: any rate is right)\n"
          "  --mode M            initial operating mode (0..255, default 1)\n"
          "  --quiet             do not print where the amplifier is, nor load changes\n"
          "  --help              show this text and exit\n"
@@ -221,7 +224,7 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
       o.simulator.transmitting = false;
       o.simulator.tx_mode &= static_cast<std::uint8_t>(~0x02);
     } else if (name == "--com" || name == "--firmware" || name == "--rate-code" || name == "--mode" ||
-               name == "--port-dir" || name == "--serial") {
+               name == "--port-dir" || name == "--serial" || name == "--line-baud") {
       const auto text = value();
       if (!text) return fail("option '" + name + "' needs a value");
       if (name == "--port-dir") {
@@ -234,6 +237,15 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
           return fail("bad value '" + *text + "' for option '--serial' (8 digits)");
         }
         o.serial = *text;
+        continue;
+      }
+      if (name == "--line-baud") {
+        const auto baud = number(*text, 0, 230400);
+        constexpr long rates[] = {9600, 19200, 38400, 57600, 115200, 230400};
+        if (!baud || std::find(std::begin(rates), std::end(rates), *baud) == std::end(rates)) {
+          return fail("bad value '" + *text + "' for option '--line-baud' (9600, 19200, 38400, 57600, 115200, 230400)");
+        }
+        o.simulator.line_baud = static_cast<int>(*baud);
         continue;
       }
       const long low = name == "--com" ? 1 : name == "--rate-code" ? 0x93 : 0;

@@ -90,6 +90,8 @@ void build_machine(const FakeTree& t) {
   t.usb_device(hub, "05e3", "0608", "Hub maker", "Hub", "HUB1");
   t.tty("ttyUSB0", "pci0000:00/0000:00:14.0/usb1/1-1/1-1.2/1-1.2:1.0/ttyUSB0");
   t.usb_device(hub + "/1-1.2", "0403", "6001", "Maker A", "Serial \"Cable\"", "A50285BI");
+  t.file(hub + "/1-1.2/1-1.2:1.0/bInterfaceNumber", "00");
+  t.file(hub + "/1-1.4/1-1.4:1.0/bInterfaceNumber", "00");
   t.link(hub + "/1-1.2/1-1.2:1.0/ttyUSB0/driver", t.at("sys/bus/usb-serial/drivers/ftdi_sio"));
   t.tty("ttyACM0", "pci0000:00/0000:00:14.0/usb1/1-1/1-1.4/1-1.4:1.0");
   t.usb_device(hub + "/1-1.4", "2341", "0043", "Maker B", "Bridge", "");
@@ -119,6 +121,7 @@ TEST(PortList, ListsWhatTheSystemKnowsOfEachPort) {
                      "Bridge",
                      "",
                      "1-1.4",
+                     "00",
                      {t.at("dev/serial/by-id/usb-Maker_B_Bridge-if00")},
                      {t.at("dev/serial/by-path/pci-0000:00:14.0-usb-0:1.4:1.0")}};
   const PortInfo ama = plain(t.at("dev/ttyAMA0"), "", 0, "uart-pl011");
@@ -132,6 +135,7 @@ TEST(PortList, ListsWhatTheSystemKnowsOfEachPort) {
                      "Serial \"Cable\"",
                      "A50285BI",
                      "1-1.2",
+                     "00",
                      {t.at("dev/serial/by-id/usb-Maker_A_Serial_Cable_A50285BI-if00-port0")},
                      {t.at("dev/serial/by-path/pci-0000:00:14.0-usb-0:1.2:1.0-port0")}};
   PortInfo unnumbered_uart = uart;
@@ -170,7 +174,11 @@ TEST(PortList, TableAlignsAndJsonEscapes) {
   } strings[] = {{"plain", "\"plain\""},
                  {"a\"b\\c", "\"a\\\"b\\\\c\""},
                  {"\n\t\x01", "\"\\n\\t\\u0001\""},
-                 {"\xc3\xbc", "\"\xc3\xbc\""}};
+                 {"\xc3\xbc \xf0\x9f\x94\x8c", "\"\xc3\xbc \xf0\x9f\x94\x8c\""},
+                 // Bytes that are no UTF-8: cut, overlong, a surrogate, a stray continuation, beyond U+10FFFF.
+                 {"A\xc3", "\"A\\ufffd\""},
+                 {"\xc0\xaf\xed\xa0\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\""},
+                 {"\x80\xf4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\""}};
   for (const auto& s : strings) EXPECT_EQ(kolmscan::json_string(s.text), s.expected);
 
   kolmscan::ProbeResult found;
@@ -218,10 +226,35 @@ TEST(PortList, UdevRulesLinkEachAmplifierOnAnAdapter) {
   PortInfo without_serial = plain("/dev/ttyACM0", "", 0, "cdc_acm");
   without_serial.vid_pid = "2341:0043";
   without_serial.usb_path = "1-1.4";
+  // Two ports of one adapter share its serial number; two clones share theirs with each other.
+  PortInfo dual_a = plain("/dev/ttyUSB1", "", 0, "ftdi_sio");
+  dual_a.vid_pid = "0403:6010";
+  dual_a.serial = "FTDUAL";
+  dual_a.usb_path = "1-2";
+  dual_a.usb_interface = "00";
+  PortInfo dual_b = dual_a;
+  dual_b.device = "/dev/ttyUSB2";
+  dual_b.usb_interface = "01";
+  PortInfo clone_a = plain("/dev/ttyUSB3", "", 0, "ch341");
+  clone_a.vid_pid = "1a86:7523";
+  clone_a.serial = "0001";
+  clone_a.usb_path = "3-1";
+  PortInfo clone_b = clone_a;
+  clone_b.device = "/dev/ttyUSB4";
+  clone_b.usb_path = "3-2";
+  PortInfo odd = plain("/dev/ttyUSB5", "", 0, "ftdi_sio");
+  odd.vid_pid = "0403:6001";
+  odd.serial = "A\"*";  // would end the value and make it a pattern
+  odd.usb_path = "1-3";
   const std::vector<kolmscan::Row> rows = {{plain("/dev/ttyS0", "", 1, "serial"), found},
                                            {with_serial, found},
                                            {with_serial, silent},
-                                           {without_serial, found}};
+                                           {without_serial, found},
+                                           {dual_a, found},
+                                           {dual_b, found},
+                                           {clone_a, found},
+                                           {clone_b, found},
+                                           {odd, found}};
   const std::string rules = kolmscan::udev_rules(rows, 3);
   const std::string expected =
       "# amplifier 00000042 on /dev/ttyS0: not on a USB adapter, left as it is\n"
@@ -230,7 +263,26 @@ TEST(PortList, UdevRulesLinkEachAmplifierOnAnAdapter) {
       "ATTRS{serial}==\"A50285BI\", SYMLINK+=\"pekolm/com3\", MODE=\"0660\", GROUP=\"dialout\"\n"
       "# amplifier 00000042 on /dev/ttyACM0 (adapter without a serial number: keep it in USB 1-1.4)\n"
       "SUBSYSTEM==\"tty\", SUBSYSTEMS==\"usb\", ATTRS{idVendor}==\"2341\", ATTRS{idProduct}==\"0043\", "
-      "KERNELS==\"1-1.4\", SYMLINK+=\"pekolm/com4\", MODE=\"0660\", GROUP=\"dialout\"\n";
+      "KERNELS==\"1-1.4\", SYMLINK+=\"pekolm/com4\", MODE=\"0660\", GROUP=\"dialout\"\n"
+      "# amplifier 00000042 on /dev/ttyUSB1\n"
+      "SUBSYSTEM==\"tty\", SUBSYSTEMS==\"usb\", ATTRS{idVendor}==\"0403\", ATTRS{idProduct}==\"6010\", "
+      "ATTRS{serial}==\"FTDUAL\", ENV{ID_USB_INTERFACE_NUM}==\"00\", SYMLINK+=\"pekolm/com5\", MODE=\"0660\", "
+      "GROUP=\"dialout\"\n"
+      "# amplifier 00000042 on /dev/ttyUSB2\n"
+      "SUBSYSTEM==\"tty\", SUBSYSTEMS==\"usb\", ATTRS{idVendor}==\"0403\", ATTRS{idProduct}==\"6010\", "
+      "ATTRS{serial}==\"FTDUAL\", ENV{ID_USB_INTERFACE_NUM}==\"01\", SYMLINK+=\"pekolm/com6\", MODE=\"0660\", "
+      "GROUP=\"dialout\"\n"
+      "# amplifier 00000042 on /dev/ttyUSB3 (adapter whose serial number another adapter shares: keep it in USB "
+      "3-1)\n"
+      "SUBSYSTEM==\"tty\", SUBSYSTEMS==\"usb\", ATTRS{idVendor}==\"1a86\", ATTRS{idProduct}==\"7523\", "
+      "KERNELS==\"3-1\", SYMLINK+=\"pekolm/com7\", MODE=\"0660\", GROUP=\"dialout\"\n"
+      "# amplifier 00000042 on /dev/ttyUSB4 (adapter whose serial number another adapter shares: keep it in USB "
+      "3-2)\n"
+      "SUBSYSTEM==\"tty\", SUBSYSTEMS==\"usb\", ATTRS{idVendor}==\"1a86\", ATTRS{idProduct}==\"7523\", "
+      "KERNELS==\"3-2\", SYMLINK+=\"pekolm/com8\", MODE=\"0660\", GROUP=\"dialout\"\n"
+      "# amplifier 00000042 on /dev/ttyUSB5 (adapter whose serial number a rule cannot hold: keep it in USB 1-3)\n"
+      "SUBSYSTEM==\"tty\", SUBSYSTEMS==\"usb\", ATTRS{idVendor}==\"0403\", ATTRS{idProduct}==\"6001\", "
+      "KERNELS==\"1-3\", SYMLINK+=\"pekolm/com9\", MODE=\"0660\", GROUP=\"dialout\"\n";
   ASSERT_GE(rules.size(), expected.size());
   EXPECT_EQ(rules.substr(rules.size() - expected.size()), expected) << rules;
   EXPECT_EQ(rules.rfind("# ", 0), 0U) << "how to install them comes first";
@@ -244,13 +296,24 @@ TEST(PortList, PortsWithoutANumberAreLinkedForTheProbe) {
   EXPECT_EQ(kolmscan::link_for_probing({plain("/dev/ttyS0", "", 1)}, numbers), "");
   EXPECT_EQ(numbers, std::vector<int>{1});
 
+  // In $TMPDIR, and a relative path is taken from where kolmscan runs, not from the folder of links.
+  const testing_support::ScratchFolder temporary("kolmscan-tmp");
+  const char* tmpdir = ::getenv("TMPDIR");
+  const std::string saved_tmpdir = tmpdir != nullptr ? tmpdir : "";
+  ::setenv("TMPDIR", temporary.path().c_str(), 1);
   const std::string folder = kolmscan::link_for_probing(
-      {plain("/dev/ttyUSB0", "", 0), plain("/p/com255", "/dev/pts/3", 255), plain("/dev/ttyACM0", "", 0)}, numbers);
+      {plain("/dev/ttyUSB0", "", 0), plain("/p/com255", "/dev/pts/3", 255), plain("dev/ttyACM0", "", 0)}, numbers);
+  if (saved_tmpdir.empty()) {
+    ::unsetenv("TMPDIR");
+  } else {
+    ::setenv("TMPDIR", saved_tmpdir.c_str(), 1);
+  }
   ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(fs::path(folder).parent_path(), temporary.path());
   EXPECT_EQ(numbers, (std::vector<int>{254, 255, 253}));
   EXPECT_EQ(fs::read_symlink(folder + "/com254"), "/dev/ttyUSB0");
   EXPECT_EQ(fs::read_symlink(folder + "/com255"), "/p/com255");
-  EXPECT_EQ(fs::read_symlink(folder + "/com253"), "/dev/ttyACM0");
+  EXPECT_EQ(fs::read_symlink(folder + "/com253"), fs::current_path() / "dev/ttyACM0");
   EXPECT_STREQ(::getenv("PEKOLM_PORT_DIR"), folder.c_str());
   kolmscan::remove_probe_links(folder);
   EXPECT_FALSE(fs::exists(folder));

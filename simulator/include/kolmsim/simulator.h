@@ -71,6 +71,10 @@ struct Options {
   std::uint8_t tx_mode = 0x02;    // initial transmission mode byte
   std::uint8_t mode = 1;          // initial operating mode
   std::uint8_t rate_code = 0xA8;  // initial data rate code
+  // The baud rate the amplifier's line runs at, as a host sets it on the pty (9600 .. 230400). A host at
+  // another rate is not understood, and what the amplifier sends reaches it as zero bytes, as a real line
+  // at a wrong rate gives noise. 0: every rate is right.
+  int line_baud = 0;
 };
 
 // What a channel plays unless a fixed raw value is set, in raw counts: 32768 is zero and 31207 counts
