@@ -61,28 +61,6 @@ static int same_device_message(const struct port_choice* first, const struct por
   return port_numbers_bad;
 }
 
-/* Free numbers for the devices, from the top down, so that the low numbers people type stay theirs. */
-static int number_the_devices(struct port_choice* choices, size_t count, char* error, size_t size) {
-  char taken[highest_port + 1] = {0};
-  int next = highest_port;
-  size_t i;
-  for (i = 0; i < count; ++i) {
-    if (choices[i].device == NULL && choices[i].port >= lowest_port && choices[i].port <= highest_port) {
-      taken[choices[i].port] = 1;
-    }
-  }
-  for (i = 0; i < count; ++i) {
-    if (choices[i].device == NULL) continue;
-    while (next >= lowest_port && taken[next]) --next;
-    if (next < lowest_port) {
-      snprintf(error, size, "no port number is left for %s", choices[i].device);
-      return port_numbers_bad;
-    }
-    choices[i].port = next--;
-  }
-  return port_numbers_chosen;
-}
-
 #ifdef _WIN32
 
 /* n of COM<n> or \\.\COM<n> in any case, 1..255; 0 for a word that starts so but is no port; -1 for another. */
@@ -139,6 +117,28 @@ char* port_numbers_line(int port, char* text, size_t size) {
 }
 
 #else
+
+/* Free numbers for the devices, from the top down, so that the low numbers people type stay theirs. */
+static int number_the_devices(struct port_choice* choices, size_t count, char* error, size_t size) {
+  char taken[highest_port + 1] = {0};
+  int next = highest_port;
+  size_t i;
+  for (i = 0; i < count; ++i) {
+    if (choices[i].device == NULL && choices[i].port >= lowest_port && choices[i].port <= highest_port) {
+      taken[choices[i].port] = 1;
+    }
+  }
+  for (i = 0; i < count; ++i) {
+    if (choices[i].device == NULL) continue;
+    while (next >= lowest_port && taken[next]) --next;
+    if (next < lowest_port) {
+      snprintf(error, size, "no port number is left for %s", choices[i].device);
+      return port_numbers_bad;
+    }
+    choices[i].port = next--;
+  }
+  return port_numbers_chosen;
+}
 
 /* What choose_port_numbers() decided, for the messages after it. */
 static char* chosen_devices[highest_port + 1];
