@@ -1,6 +1,6 @@
 /* See port_devices.h. mkdtemp, setenv and lstat are POSIX 2008. */
 #if !defined(_WIN32) && !defined(_POSIX_C_SOURCE)
-#define _POSIX_C_SOURCE 200809L
+#define _POSIX_C_SOURCE 200809L /* NOLINT(bugprone-reserved-identifier): the feature test macro */
 #endif
 
 #include "port_devices.h"
@@ -183,6 +183,13 @@ static int make_absolute(const char* path, char* absolute, size_t size) {
   return 0;
 }
 
+/* The system's words for an errno value, by strerror_r as everywhere in the programs (strerror shares one
+ * buffer between threads). */
+static const char* words_for(int code, char* text, size_t size) {
+  if (strerror_r(code, text, size) != 0) snprintf(text, size, "error %d", code);
+  return text;
+}
+
 static char* copy_of(const char* text) {
   char* copy = malloc(strlen(text) + 1);
   if (copy != NULL) strcpy(copy, text);
@@ -207,7 +214,7 @@ static void forget_devices(char** devices, size_t count) {
 /* The device of every choice: a path made absolute, a number what the rule led it to. */
 static int find_devices(const struct port_choice* choices, size_t count, const char* port_dir, char** devices,
                         char* error, size_t size) {
-  char device[port_device_size];
+  char device[port_device_size], words[128];
   size_t i;
   for (i = 0; i < count; ++i) {
     const struct port_choice* choice = &choices[i];
@@ -220,7 +227,7 @@ static int find_devices(const struct port_choice* choices, size_t count, const c
         return port_numbers_bad;
       }
       if (problem != 0) {
-        snprintf(error, size, "cannot tell where %s is: %s", choice->device, strerror(problem));
+        snprintf(error, size, "cannot tell where %s is: %s", choice->device, words_for(problem, words, sizeof words));
         return port_numbers_failed;
       }
     }
@@ -260,12 +267,14 @@ static int make_folder(const struct port_choice* choices, size_t count, char** d
   const char* tmp = getenv("TMPDIR"); /* NOLINT(concurrency-mt-unsafe): before any thread */
   char pattern[PATH_MAX];
   char relative[PATH_MAX];
+  char words[128];
   size_t i;
   snprintf(relative, sizeof relative, "%s/pekolm-ports.XXXXXX", tmp != NULL && tmp[0] != '\0' ? tmp : "/tmp");
   int problem = make_absolute(relative, pattern, sizeof pattern);
   if (problem == 0 && mkdtemp(pattern) == NULL) problem = errno;
   if (problem != 0) {
-    snprintf(error, size, "cannot make a folder for the device links (%s): %s", relative, strerror(problem));
+    snprintf(error, size, "cannot make a folder for the device links (%s): %s", relative,
+             words_for(problem, words, sizeof words));
     return port_numbers_failed;
   }
   strcpy(folder, pattern);
@@ -279,13 +288,13 @@ static int make_folder(const struct port_choice* choices, size_t count, char** d
     link_paths[port] = copy_of(link);
     if (link_paths[port] == NULL || symlink(devices[i], link) != 0) {
       snprintf(error, size, "cannot link %s to %s: %s", link, devices[i],
-               link_paths[port] == NULL ? "out of memory" : strerror(errno));
+               link_paths[port] == NULL ? "out of memory" : words_for(errno, words, sizeof words));
       remove_port_folder();
       return port_numbers_failed;
     }
   }
   if (setenv("PEKOLM_PORT_DIR", folder, 1) != 0) { /* NOLINT(concurrency-mt-unsafe): before any thread */
-    snprintf(error, size, "cannot set PEKOLM_PORT_DIR: %s", strerror(errno));
+    snprintf(error, size, "cannot set PEKOLM_PORT_DIR: %s", words_for(errno, words, sizeof words));
     remove_port_folder();
     return port_numbers_failed;
   }

@@ -86,7 +86,7 @@ static void report_open_failure(int port, const char* given_device) {
 
 /* Ended by a signal while the folder of links is there: it goes first. */
 static void on_end_signal(int number) {
-  remove_port_folder();
+  remove_port_folder(); /* NOLINT(bugprone-signal-handler): unlink and rmdir only, as its header says */
   signal(number, SIG_DFL);
   raise(number);
 }
