@@ -34,10 +34,11 @@ install(FILES ${PROJECT_BINARY_DIR}/man/pekolm.3.gz DESTINATION ${CMAKE_INSTALL_
 # own doc folder (cmake/PekolmPackaging.cmake).
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT doc)
-# The example with the two small pieces it shares with the other programs, so that it builds where it lies.
+# The example with the three small pieces it shares with the other programs, so that it builds where it lies.
 set(PEKOLM_EXAMPLE_FILES ${PROJECT_SOURCE_DIR}/examples/kolmdemo.c ${PROJECT_SOURCE_DIR}/common/standard_streams.h
     ${PROJECT_SOURCE_DIR}/common/standard_streams.c ${PROJECT_SOURCE_DIR}/common/error_message.h
-    ${PROJECT_SOURCE_DIR}/common/error_message.c)
+    ${PROJECT_SOURCE_DIR}/common/error_message.c ${PROJECT_SOURCE_DIR}/common/port_devices.h
+    ${PROJECT_SOURCE_DIR}/common/port_devices.c)
 install(FILES ${PEKOLM_EXAMPLE_FILES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT doc)
 
 # find_package(pekolm 1.9) gives pekolm::pekolm. The files find everything relative to where they lie, so

@@ -42,6 +42,7 @@ std::string header_text(const RecordingDescription& recording) {
   out += std::string("# values: ") + (recording.normalised ? "normalised" : "display") + "\n";
   for (const PortDescription& port : recording.ports) {
     const std::string key = "# port " + std::to_string(port.port) + " ";
+    if (!port.device.empty()) out += key + "device: " + port.device + "\n";
     out += key + "baud: " + std::to_string(port.baud) + "\n";
     out += key + "serial number: " + port.serial_number + "\n";
     out += key + "firmware version: " + port.firmware_version + "\n";

@@ -12,6 +12,7 @@
 #include "csv_format.h"
 #include "options.h"
 #include "pekolm.h"
+#include "port_devices.h"
 #include "progress.h"
 #include "recorded_port.h"
 #include "recording_file.h"
@@ -45,6 +46,7 @@ bool progress_shown = false;  // a progress line stands on standard error withou
 extern "C" void on_stop_signal(int signal_number) {
   // The second Ctrl-C ends the program at once; the file holds whole rows either way.
   if (stop_requested != 0) {
+    remove_port_folder();
     std::signal(signal_number, SIG_DFL);
     std::raise(signal_number);
     return;
@@ -90,6 +92,7 @@ bool open_all(std::vector<std::unique_ptr<RecordedPort>>& ports) {
   for (std::size_t i = 0; i < ports.size(); ++i) {
     if (opened[i] == 0) {
       say(ports[i]->error());
+      if (!ports[i]->hint().empty()) say(ports[i]->hint());
       all = false;
     }
   }
@@ -108,7 +111,10 @@ int record(const kolmrec::Options& options) {
   std::vector<std::unique_ptr<RecordedPort>> ports;
   for (const auto& request : options.ports)
     ports.push_back(std::make_unique<RecordedPort>(request, options.normalised, options.host_time));
-  if (!open_all(ports)) return kolmrec::exit_failed;
+  const bool opened = open_all(ports);
+  // The library has opened what it will: the links of devices given by path are not needed any more.
+  remove_port_folder();
+  if (!opened) return kolmrec::exit_failed;
   if (stop_requested != 0) {
     say("interrupted before the recording started");
     return kolmrec::exit_failed;
@@ -143,7 +149,7 @@ int record(const kolmrec::Options& options) {
   // A port that sends fewer samples than asked for must not keep the recording open for ever.
   std::optional<Clock::time_point> deadline;
   kolmrec::Tally tally;
-  for (const auto& port : options.ports) tally.ports.push_back({port.port, 0});
+  for (const auto& port : options.ports) tally.ports.push_back({port.port, 0, port.device});
   if (options.seconds) {
     tally.total_seconds = *options.seconds;
     const double grace = std::max(2.0, *options.seconds / 10) + 1 / slowest_rate;
@@ -180,7 +186,7 @@ int record(const kolmrec::Options& options) {
         silent[i] = 0;
       } else if (silent[i] == 0 && now - last_sample[i] >= silence_allowed[i] && !ports[i]->ended()) {
         silent[i] = 1;
-        say("port " + std::to_string(options.ports[i].port) + ": no values for " +
+        say(kolmrec::port_label(options.ports[i]) + ": no values for " +
             std::to_string(std::chrono::duration_cast<std::chrono::seconds>(silence_allowed[i]).count()) + " s");
       }
       if (ports[i]->next_index() < wanted[i] && !ports[i]->ended()) done = false;
@@ -223,7 +229,7 @@ int record(const kolmrec::Options& options) {
   bool port_failed = false;
   for (std::size_t i = 0; i < ports.size(); ++i) {
     const RecordedPort& port = *ports[i];
-    const std::string name = "port " + std::to_string(options.ports[i].port) + ": ";
+    const std::string name = kolmrec::port_label(options.ports[i]) + ": ";
     if (port.buffer_found_full() != 0) {
       say(name + "value buffer found full " + kolmrec::times(port.buffer_found_full()) +
           ": values may be lost (estimated " + std::to_string(port.estimated_lost()) + " by the host's clock)");
@@ -241,11 +247,35 @@ int record(const kolmrec::Options& options) {
   return port_failed ? kolmrec::exit_failed : status;
 }
 
+// Gives the devices given by path their numbers, and names the device of every port. It may set
+// PEKOLM_PORT_DIR, so it comes before any thread and any call into the library. An exit status, or -1 to go on.
+int choose_ports(kolmrec::Options& options) {
+  std::vector<port_choice> choices;
+  for (const auto& request : options.ports)
+    choices.push_back({request.path.empty() ? nullptr : request.path.c_str(), request.port});
+  char error[port_device_size];
+  const int chosen = choose_port_numbers(choices.data(), choices.size(), error, sizeof error);
+  if (chosen == port_numbers_bad) {
+    std::fprintf(stderr, "kolmrec: %s\nTry 'kolmrec --help'.\n", error);
+    return kolmrec::exit_usage;
+  }
+  if (chosen != port_numbers_chosen) {
+    say(error);
+    return kolmrec::exit_failed;
+  }
+  for (std::size_t i = 0; i < choices.size(); ++i) {
+    char device[port_device_size];
+    options.ports[i].port = choices[i].port;
+    options.ports[i].device = port_device(choices[i].port, device, sizeof device);
+  }
+  return -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const int closed = reopen_closed_standard_streams();
-  const auto parsed = kolmrec::parse_arguments(std::vector<std::string>(argv + 1, argv + argc));
+  auto parsed = kolmrec::parse_arguments(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.options) {
     std::fprintf(stderr, "kolmrec: %s\nTry 'kolmrec --help'.\n", parsed.error.c_str());
     return kolmrec::exit_usage;
@@ -264,5 +294,6 @@ int main(int argc, char** argv) {
     return kolmrec::exit_failed;
   }
   install_stop_handlers();
+  if (const int status = choose_ports(*parsed.options); status >= 0) return status;
   return record(*parsed.options);
 }

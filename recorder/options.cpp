@@ -6,13 +6,20 @@
 #include <cmath>
 #include <system_error>
 
-// Where a port number leads differs between the systems.
+#include "port_devices.h"
+
+// Where a port number leads and which devices have one differ between the systems.
 #ifdef _WIN32
-#define PORT_NAMES "Port n is \\\\.\\COM<n>.\n"
+#define PORT_NAMES "Port n is \\\\.\\COM<n>. A device is a COM port: COM5 or \\\\.\\COM5 is port 5.\n"
+#define DEVICE_EXAMPLE "COM5"
 #else
 #define PORT_NAMES                                                                           \
   "Port n is $PEKOLM_PORT_DIR/com<n> when PEKOLM_PORT_DIR is set, else /dev/pekolm/com<n>\n" \
-  "where that link exists, else /dev/ttyS<n-1>.\n"
+  "where that link exists, else /dev/ttyS<n-1>. A device given by its path gets the\n"       \
+  "highest free number: it is linked as com<n> in a folder of kolmrec's own (under\n"        \
+  "$TMPDIR, else /tmp; removed once the ports are open), PEKOLM_PORT_DIR pointing\n"         \
+  "there, and the numbers given are linked there to the devices they lead to.\n"
+#define DEVICE_EXAMPLE "/dev/ttyUSB0"
 #endif
 
 namespace kolmrec {
@@ -45,21 +52,26 @@ std::optional<double> positive_number(const std::string& text) {
 }  // namespace
 
 std::string usage() {
-  return "Usage: kolmrec --port N [--baud B] [--port N [--baud B]]... [OPTIONS]\n"
+  return "Usage: kolmrec --port N|--device PATH [--baud B] [--port N|--device PATH\n"
+         "               [--baud B]]... [OPTIONS]\n"
          "\n"
          "Records the measured values of one or more amplifiers into CSV: a header of\n"
-         "comment lines (start time, library version, and per port the baud rate, serial\n"
-         "number, firmware version, data rate, display norms and units), then the row\n"
-         "port,index,time_s,ch1,ch2,ch3,ch4 and one row per sample. time_s is the sample\n"
-         "index divided by the port's data rate; after a value buffer was found full,\n"
-         "the index moves on by the samples the host's clock says were lost. Every block\n"
-         "of rows is written whole as it comes, so an interrupted recording leaves a\n"
-         "valid file.\n"
+         "comment lines (start time, library version, and per port the device, baud\n"
+         "rate, serial number, firmware version, data rate, display norms and units),\n"
+         "then the row port,index,time_s,ch1,ch2,ch3,ch4 and one row per sample. time_s\n"
+         "is the sample index divided by the port's data rate; after a value buffer was\n"
+         "found full, the index moves on by the samples the host's clock says were lost.\n"
+         "Every block of rows is written whole as it comes, so an interrupted recording\n"
+         "leaves a valid file.\n"
          "\n"
          "Options:\n"
-         "  --port N          port number 1..255 to record (repeat for more ports)\n"
-         "  --baud B          baud rate of the port before it: 9600, 19200, 38400,\n"
-         "                    57600, 115200 (default) or 230400\n"
+         "  --port N          port number 1..255 to record (repeat for more ports); a\n"
+         "                    device path there is taken as --device\n"
+         "  --device PATH     the device to record, by its path (" DEVICE_EXAMPLE
+         ");\n"
+         "                    repeat and mix with --port for more ports\n"
+         "  --baud B          baud rate of the port or device before it: 9600, 19200,\n"
+         "                    38400, 57600, 115200 (default) or 230400\n"
          "  --seconds S       record S seconds of samples per port (S x data rate)\n"
          "  --samples N       record N samples per port\n"
          "                    (neither: record until Ctrl-C)\n"
@@ -84,6 +96,15 @@ std::string usage() {
          "See kolmrec(1).\n";
 }
 
+std::string port_label(const PortRequest& request) {
+  const std::string number = "port " + std::to_string(request.port);
+  return request.path.empty() ? number : number + " (" + request.device + ")";
+}
+
+std::string port_and_device(const PortRequest& request) {
+  return "port " + std::to_string(request.port) + " (" + request.device + ")";
+}
+
 ParseResult parse_arguments(const std::vector<std::string>& args) {
   Options o;
   auto fail = [](std::string message) { return ParseResult{std::nullopt, std::move(message)}; };
@@ -101,8 +122,8 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
       if (i + 1 < args.size()) return args[++i];
       return std::nullopt;
     };
-    const bool takes_value = name == "--port" || name == "--baud" || name == "--seconds" || name == "--samples" ||
-                             name == "-o" || name == "--output";
+    const bool takes_value = name == "--port" || name == "--device" || name == "--baud" || name == "--seconds" ||
+                             name == "--samples" || name == "-o" || name == "--output";
     if (!takes_value) {
       if (inline_value) return fail("option '" + name + "' takes no value");
       if (name == "--help" || name == "-h") {
@@ -124,10 +145,16 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
     }
     const auto text = value();
     if (!text) return fail("option '" + name + "' needs a value");
-    if (name == "--port") {
+    if (name == "--device" || (name == "--port" && names_a_device(text->c_str()) != 0)) {
+      // Whether it is a device, and whether it is one given already, only the file system tells.
+      if (text->empty()) return fail("option '--device' needs a device path");
+      o.ports.push_back({.path = *text});
+      baud_given_for_last = false;
+    } else if (name == "--port") {
       const auto port = whole_number(*text, 1, 255);
-      if (!port) return fail("bad port '" + *text + "' (1..255)");
-      if (std::any_of(o.ports.begin(), o.ports.end(), [&](const PortRequest& p) { return p.port == *port; })) {
+      if (!port) return fail("bad port '" + *text + "' (1..255, or a device such as " DEVICE_EXAMPLE ")");
+      if (std::any_of(o.ports.begin(), o.ports.end(),
+                      [&](const PortRequest& p) { return p.path.empty() && p.port == *port; })) {
         return fail("port " + *text + " given twice");
       }
       o.ports.push_back({static_cast<int>(*port)});
@@ -137,8 +164,11 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
       if (!baud || std::find(std::begin(bauds), std::end(bauds), *baud) == std::end(bauds)) {
         return fail("bad baud rate '" + *text + "' (9600, 19200, 38400, 57600, 115200 or 230400)");
       }
-      if (o.ports.empty()) return fail("'--baud' must follow the '--port' it is for");
-      if (baud_given_for_last) return fail("two baud rates for port " + std::to_string(o.ports.back().port));
+      if (o.ports.empty()) return fail("'--baud' must follow the '--port' or '--device' it is for");
+      if (baud_given_for_last) {
+        const PortRequest& last = o.ports.back();
+        return fail("two baud rates for " + (last.path.empty() ? "port " + std::to_string(last.port) : last.path));
+      }
       o.ports.back().baud = static_cast<int>(*baud);
       baud_given_for_last = true;
     } else if (name == "--seconds") {
@@ -155,7 +185,7 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
     }
   }
   if (o.help || o.version) return ParseResult{o, {}};
-  if (o.ports.empty()) return fail("no port given (--port N)");
+  if (o.ports.empty()) return fail("no port given (--port N or --device PATH)");
   if (o.seconds && o.samples) return fail("'--seconds' and '--samples' exclude each other");
   return ParseResult{o, {}};
 }

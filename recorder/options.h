@@ -9,12 +9,20 @@
 namespace kolmrec {
 
 struct PortRequest {
-  int port = 0;
+  int port = 0;  // as given, or the number a device given by its path was linked under
   int baud = 115200;
+  std::string path{};    // a device given by its path (--device, or a path for --port); empty for a number
+  std::string device{};  // where the port leads, for the messages and the header; set once the numbers are chosen
 };
 
+// "port 3" for a port given by its number, "port 255 (/dev/ttyUSB0)" for one given by its path: the number
+// the rows carry, and what the user typed where that was not the number.
+std::string port_label(const PortRequest& request);
+// "port 3 (/dev/ttyS2)": with the device it led to, where a port would not open.
+std::string port_and_device(const PortRequest& request);
+
 struct Options {
-  std::vector<PortRequest> ports;        // in the order given; each port once
+  std::vector<PortRequest> ports;        // in the order given; each number once
   std::optional<double> seconds;         // of samples per port, by the port's data rate
   std::optional<std::uint64_t> samples;  // per port; neither: until Ctrl-C
   bool normalised = false;               // normalised values instead of display values

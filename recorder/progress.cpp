@@ -20,7 +20,9 @@ std::string port_rates(const Tally& tally) {
   if (tally.ports.size() <= listed) {
     for (const PortTally& port : tally.ports) {
       if (!text.empty()) text += ", ";
-      text += "port " + std::to_string(port.port) + ": " + hz(rate(port.samples, tally.elapsed_seconds));
+      text += "port " + std::to_string(port.port);
+      if (!port.device.empty()) text += " (" + port.device + ")";
+      text += ": " + hz(rate(port.samples, tally.elapsed_seconds));
     }
     return text;
   }

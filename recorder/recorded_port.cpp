@@ -7,6 +7,7 @@
 
 #include "error_text.h"
 #include "pekolm.h"
+#include "port_devices.h"
 
 namespace kolmrec {
 namespace {
@@ -21,9 +22,14 @@ std::uint32_t last_error(int port) { return static_cast<std::uint32_t>(KolmgetLa
 }  // namespace
 
 RecordedPort::RecordedPort(PortRequest request, bool normalised, bool host_time)
-    : request_(request), normalised_(normalised), host_time_(host_time), buffer_size_(buffer_size_for(request.baud)) {
-  description_.port = request.port;
-  description_.baud = request.baud;
+    : request_(std::move(request)),
+      normalised_(normalised),
+      host_time_(host_time),
+      buffer_size_(buffer_size_for(request_.baud)),
+      label_(port_label(request_)) {
+  description_.port = request_.port;
+  description_.baud = request_.baud;
+  description_.device = request_.device;
 }
 
 RecordedPort::~RecordedPort() { close(); }
@@ -35,19 +41,25 @@ int RecordedPort::buffer_size_for(int baud) {
 }
 
 std::string RecordedPort::failure(const std::string& what) const {
-  return "port " + std::to_string(request_.port) + ": " + what + ": " + error_text(last_error(request_.port));
+  return label_ + ": " + what + ": " + error_text(last_error(request_.port));
 }
 
 bool RecordedPort::open() {
   const int port = request_.port;
   if (KolmactExt(port, request_.baud, buffer_size_) != 0) {
-    error_ = failure("cannot open");
+    const std::uint32_t code = last_error(port);
+    error_ = port_and_device(request_) + ": cannot open: " + error_text(code);
+    // Someone who typed a number may have meant another device than the one it led to.
+    if (request_.path.empty() && port_device_missing_or_silent(static_cast<int>(code)) != 0) {
+      char line[port_device_size];
+      hint_ = port_numbers_line(port, line, sizeof line);
+    }
     return false;
   }
   open_ = true;
   // A transmission-mode or firmware query without an answer leaves its code behind a successful activation.
   if (const std::uint32_t pending = last_error(port); pending != 0) {
-    warnings_.push_back("port " + std::to_string(port) + ": while opening: " + error_text(pending));
+    warnings_.push_back(label_ + ": while opening: " + error_text(pending));
   }
 
   description_.rate_hz = KolmreadFreq(port);
@@ -72,7 +84,7 @@ bool RecordedPort::open() {
     const double norm = KolmDispGetNorm(port, channel);
     const std::uint32_t code = norm == -1.0 ? last_error(port) : 0;
     if (code != 0) {
-      warnings_.push_back("port " + std::to_string(port) + ": no display norm of channel " + std::to_string(channel) +
+      warnings_.push_back(label_ + ": no display norm of channel " + std::to_string(channel) +
                           ", taking 1: " + error_text(code));
     } else {
       description_.norms[channel - 1] = norm;
@@ -129,13 +141,13 @@ void RecordedPort::take(std::string& rows, std::uint64_t limit, double host_seco
     if (result == -1) {
       const std::uint32_t code = last_error(port);
       if (code == lock_failed) {  // *count was not written; the values wait for the next round
-        warnings_.push_back("port " + std::to_string(port) + ": " + error_text(code));
+        warnings_.push_back(label_ + ": " + error_text(code));
         return;
       }
       if (is_damaged_frame(code)) {
         ++damaged_frames_;
       } else if (code != 0) {
-        warnings_.push_back("port " + std::to_string(port) + ": " + error_text(code) + "; its recording ends");
+        warnings_.push_back(label_ + ": " + error_text(code) + "; its recording ends");
         ended_ = true;
       }
     }

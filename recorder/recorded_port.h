@@ -34,6 +34,9 @@ class RecordedPort {
 
   const PortDescription& description() const { return description_; }
   const std::string& error() const { return error_; }
+  // Beside error(), where the port's number led to a device that is not there or did not answer: how the
+  // numbers map. Empty otherwise.
+  const std::string& hint() const { return hint_; }
   std::vector<std::string> take_warnings();
   std::uint64_t samples() const { return samples_; }                // rows written
   std::uint64_t next_index() const { return clock_.next_index(); }  // rows written and samples lost
@@ -61,7 +64,9 @@ class RecordedPort {
   std::vector<double> values_;
   SampleClock clock_{0};
   std::uint64_t samples_ = 0, buffer_found_full_ = 0, damaged_frames_ = 0, estimated_lost_ = 0;
+  std::string label_;  // "port 3", or "port 255 (/dev/ttyUSB0)"
   std::string error_;
+  std::string hint_;
   std::vector<std::string> warnings_;
 };
 

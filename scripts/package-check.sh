@@ -62,7 +62,7 @@ step "the installed example builds where it lies, as its first lines say"
 examples=$(find "$prefix" -path '*/doc/*/examples' -type d)
 [ -n "$examples" ] || fail "no examples folder installed"
 # shellcheck disable=SC2046 # the flags are words
-(cd "$examples" && "${CC:-cc}" -Wall -Werror kolmdemo.c standard_streams.c error_message.c \
+(cd "$examples" && "${CC:-cc}" -Wall -Werror kolmdemo.c standard_streams.c error_message.c port_devices.c \
   $(pkg-config --cflags --libs pekolm) -o "$work/example") || fail "the installed example does not build"
 LD_LIBRARY_PATH=$libdir "$kolmsim" --quiet --com 7 -- "$work/example" 7 >/dev/null
 

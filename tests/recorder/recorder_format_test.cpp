@@ -30,6 +30,20 @@ TEST(RecorderOptions, PortsWithTheirBaudRatesAndTheLimits) {
   EXPECT_EQ(o.output, "x.csv");
   EXPECT_TRUE(o.normalised && o.quiet && o.host_time);
 
+  // Devices by path, with --device or where a number would stand, mixed with numbers; each baud rate is for
+  // the port or device before it.
+  const auto mixed = parse_arguments({"--device", "ttyACM0", "--baud", "9600", "--port", "2", "--port=/dev/ttyUSB0",
+                                      "--baud=57600", "--device=./com1", "--port", "/dev/ttyUSB0"});
+  ASSERT_TRUE(mixed.options) << mixed.error;
+  const std::vector<std::pair<std::string, int>> expected = {
+      {"ttyACM0", 9600}, {"", 115200}, {"/dev/ttyUSB0", 57600}, {"./com1", 115200}, {"/dev/ttyUSB0", 115200}};
+  ASSERT_EQ(mixed.options->ports.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(mixed.options->ports[i].path, expected[i].first) << i;
+    EXPECT_EQ(mixed.options->ports[i].baud, expected[i].second) << i;
+  }
+  EXPECT_EQ(mixed.options->ports[1].port, 2);
+
   const auto defaults = parse_arguments({"--port", "1", "--samples=100"});
   ASSERT_TRUE(defaults.options) << defaults.error;
   EXPECT_EQ(defaults.options->samples, 100u);
@@ -40,6 +54,10 @@ TEST(RecorderOptions, BadCommandLinesSayWhatIsWrong) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{}, "no port given"},
       {{"--port", "0"}, "bad port '0'"},
+      {{"--port", "ttyUSB0"}, "bad port 'ttyUSB0' (1..255, or a device such as /dev/ttyUSB0)"},
+      {{"--device", ""}, "'--device' needs a device path"},
+      {{"--device"}, "'--device' needs a value"},
+      {{"--device", "/dev/ttyUSB0", "--baud", "9600", "--baud", "19200"}, "two baud rates for /dev/ttyUSB0"},
       {{"--port", "256"}, "bad port '256'"},
       {{"--port", "1x"}, "bad port '1x'"},
       {{"--port", "1", "--port", "1"}, "port 1 given twice"},
@@ -102,13 +120,15 @@ TEST(RecorderFormat, HeaderTellsEveryPortAndQuotesWhatNeedsIt) {
                              {"kg", "a,b",
                               "\xC2\xB0"
                               "C",
-                              ""}});
+                              ""},
+                             "/dev/ttyUSB0"});
   recording.ports.push_back({9, 230400, "", "", 1.0 / 86400, {1, 1, 1, 1}, {"g", "g", "g", "g"}});
   EXPECT_EQ(kolmrec::header_text(recording), "# kolmrec " PEKOLM_RELEASE
                                              "\n"
                                              "# start: 2026-12-08T07:15:02.123Z\n"
                                              "# library: 1.9\n"
                                              "# values: display\n"
+                                             "# port 1 device: /dev/ttyUSB0\n"
                                              "# port 1 baud: 115200\n"
                                              "# port 1 serial number: 00012345\n"
                                              "# port 1 firmware version: 12\n"
@@ -226,10 +246,10 @@ TEST(RecordingFile, FailuresAreReportedWithTheirCause) {
 TEST(RecorderProgress, TheSummaryGivesEachPortsRate) {
   kolmrec::Tally tally;
   tally.elapsed_seconds = 2;
-  tally.ports = {{1, 50}, {2, 250}};
+  tally.ports = {{1, 50}, {255, 250, "/dev/ttyUSB0"}};
   EXPECT_EQ(kolmrec::summary_line(tally, "two.csv"),
-            "kolmrec: 300 samples from 2 ports in 2.0 s (port 1: 25.0 Hz, port 2: 125.0 Hz) into two.csv, no possible "
-            "losses");
+            "kolmrec: 300 samples from 2 ports in 2.0 s (port 1: 25.0 Hz, port 255 (/dev/ttyUSB0): 125.0 Hz) into "
+            "two.csv, no possible losses");
   EXPECT_NE(kolmrec::progress_line(tally).find("150.0 Hz in all"), std::string::npos);
   for (int port = 3; port <= 10; ++port) tally.ports.push_back({port, 100});
   tally.possible_losses = 4;

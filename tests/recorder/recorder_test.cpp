@@ -13,6 +13,7 @@
 
 #include "pekolm.h"
 #include "program_run.h"
+#include "scratch_folder.h"
 #include "simulated_amplifier.h"
 
 namespace {
@@ -20,7 +21,9 @@ namespace {
 using namespace std::chrono_literals;
 using testing_support::eventually;
 using testing_support::file_text;
+using testing_support::port_dir;
 using testing_support::ProgramRun;
+using testing_support::ScratchFolder;
 using testing_support::SimulatedAmplifier;
 
 constexpr const char* kolmrec = KOLMREC_PATH;
@@ -176,23 +179,83 @@ TEST_F(Recorder, FailuresEndWithAClearMessageAndNoFile) {
   struct Case {
     std::vector<std::string> args;
     std::string message;
+    std::string mapping;  // the line on port numbers, where a number led nowhere; else none
   };
   const std::vector<Case> cases = {
       {{"--port", "1", "--port", "9", "-o", "run.csv"},
-       "kolmrec: port 9: cannot open: ENOENT (2, No such file or directory)"},
-      {{"--port", "1", "-o", "/nonexistent/run.csv"}, "kolmrec: cannot create /nonexistent/run.csv: No such file"},
-      {{"--port", "1", "--samples", "5", "-o", "/dev/full"}, "kolmrec: cannot write to /dev/full: No space left"},
+       "kolmrec: port 9 (" + port_dir() + "/com9): cannot open: ENOENT (2, No such file or directory)\n",
+       "kolmrec: port numbers: N is $PEKOLM_PORT_DIR/comN, and PEKOLM_PORT_DIR is " + port_dir() + "; see kolmscan\n"},
+      {{"--port", "1", "--device", "/nonexistent/tty", "-o", "run.csv"},
+       "kolmrec: port 255 (/nonexistent/tty): cannot open: ENOENT (2, No such file or directory)\n",
+       ""},
+      {{"--port", "1", "-o", "/nonexistent/run.csv"}, "kolmrec: cannot create /nonexistent/run.csv: No such file", ""},
+      {{"--port", "1", "--samples", "5", "-o", "/dev/full"}, "kolmrec: cannot write to /dev/full: No space left", ""},
   };
   for (const Case& c : cases) {
     ProgramRun run(kolmrec, c.args);
     const auto result = run.finish();
     EXPECT_EQ(result.status, 1) << c.message;
     EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("port numbers:") == std::string::npos, c.mapping.empty()) << result.err;
+    if (!c.mapping.empty()) {
+      EXPECT_NE(result.err.find(c.message + c.mapping), std::string::npos) << result.err;
+    }
     EXPECT_FALSE(std::filesystem::exists(run.folder() + "/run.csv")) << c.message;
   }
   // Port 1 was released each time.
   EXPECT_EQ(first_->activate(), 0);
   Kolmrelease(1);
+}
+
+// A device by its path gets the highest free number, through links in a folder of kolmrec's own, which
+// must not change where a number given beside it leads, nor stay behind.
+TEST_F(Recorder, RecordsADeviceGivenByItsPathBesideANumberedPort) {
+  ScratchFolder tmp("kolmrec-tmpdir");
+  // A relative path, as typed in the folder it names a device of.
+  ProgramRun run("/bin/sh", {"-c",
+                             "export TMPDIR=\"$2\"; ln -s \"$1\" amp && exec \"$0\" --device amp --baud 230400 "
+                             "--port 2 --samples 5 -o run.csv",
+                             kolmrec, port_dir() + "/com1", tmp.path().string()});
+  const auto result = run.finish();
+  ASSERT_EQ(result.status, 0) << result.err;
+  const std::string amp = std::filesystem::canonical(run.folder()).string() + "/amp";
+  const Recording recording = parse(file_text(run.folder() + "/run.csv"));
+  for (const std::string& line :
+       std::vector<std::string>{"port 255 device: " + amp, "port 255 baud: 230400", "port 255 serial number: 00012345",
+                                "port 2 device: " + port_dir() + "/com2", "port 2 baud: 115200"}) {
+    EXPECT_TRUE(recording.has(line)) << line;
+  }
+  EXPECT_EQ(recording.of(255).size(), 5u);
+  EXPECT_EQ(recording.of(2).size(), 5u);
+  EXPECT_NE(result.err.find("(port 255 (" + amp + "): "), std::string::npos) << result.err;
+  EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
+}
+
+// What only the file system tells: a device given twice under two names, and paths no device can have.
+TEST_F(Recorder, ADeviceGivenTwiceOrABadPathIsAUsageError) {
+  first_->forget_commands();
+  ScratchFolder links("kolmrec-links");
+  const std::string first = port_dir() + "/com1";
+  std::filesystem::create_symlink(first, links.at("amp"));
+  std::vector<std::string> every_number;
+  for (int port = 1; port <= 255; ++port) every_number.insert(every_number.end(), {"--port", std::to_string(port)});
+  every_number.insert(every_number.end(), {"--device", "/dev/ttyUSB0"});
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--port", "1", "--device", first}, "port 1 and " + first + " are the same device"},
+      {{"--port", first, "--port", "2", "--device", links.at("amp")},
+       first + " and " + links.at("amp") + " are the same device"},
+      {{"--device", "/dev/ttyUSB0", "--port", "/dev/ttyUSB0"}, "/dev/ttyUSB0 given twice"},
+      {{"--device", "/dev/tty\nUSB0"}, "a device path with a control character"},
+      {{"--device", "/dev/" + std::string(5000, 'x')}, "device path too long: /dev/xxx"},
+      {every_number, "no port number is left for /dev/ttyUSB0"},
+  };
+  for (const auto& [args, message] : cases) {
+    const auto result = testing_support::run_program(kolmrec, args);
+    EXPECT_EQ(result.status, 2) << message;
+    EXPECT_EQ(result.err.rfind("kolmrec: " + message, 0), 0u) << result.err;
+    EXPECT_NE(result.err.find("\nTry 'kolmrec --help'.\n"), std::string::npos) << result.err;
+  }
+  EXPECT_TRUE(first_->sim().received_bytes().empty()) << "the amplifier heard of it";
 }
 
 // The rows go into a pipe that takes nothing for a while: kolmrec's writes block while the library goes

@@ -154,14 +154,34 @@ TEST(KolmsimTool, TheExampleRefusesABadCommandLineAndAClosedOutput) {
   EXPECT_EQ(r.err, "kolmdemo: standard output is closed; nothing could be shown\n");
 }
 
-// Why a port would not open, in words that can be looked up: the library's text and code, the system's name.
+// A device by its path, reached through a link of the example's own, which it removes again.
+TEST(KolmsimTool, TheExampleOpensADeviceByItsPath) {
+  ToolRunner tool;
+  const std::string tmp = tool.scratch() + "/tmp";
+  fs::create_directory(tmp);
+  const ToolResult r = tool.run({"--quiet", "--com", "5", "--port-dir", tool.scratch() + "/ports", "--", "sh", "-c",
+                                 "TMPDIR=\"$1\" \"$0\" \"$PEKOLM_PORT_DIR/com5\"", KOLMDEMO_PATH, tmp});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(tool.scratch() + "/ports/com5 (port 255): mode 1, firmware 12, serial number 00012345,"),
+            std::string::npos)
+      << r.out;
+  EXPECT_TRUE(fs::is_empty(tmp));
+}
+
+// Why a port would not open, in words that can be looked up: the library's text and code, the system's name,
+// the device tried and, where a number led nowhere, how the numbers map.
 TEST(KolmsimTool, TheExampleSaysWhyAPortWouldNotOpen) {
   ToolRunner tool;
+  const std::string dir = tool.scratch();
   const std::pair<std::string, std::string> failures[] = {
       {"300", "port 300 could not be opened: the port number is outside 1..255 or the port is not open (0x30000101)"},
-      {"2", "port 2 could not be opened: ENOENT (2, No such file or directory)"}};
+      {"2", "port 2 (" + dir +
+                "/com2) could not be opened: ENOENT (2, No such file or directory)\n"
+                "kolmdemo: port numbers: N is $PEKOLM_PORT_DIR/comN, and PEKOLM_PORT_DIR is " +
+                dir + "; see kolmscan"},
+      {"/nonexistent/tty", "/nonexistent/tty could not be opened: ENOENT (2, No such file or directory)"}};
   for (const auto& [port, message] : failures) {
-    const ToolResult r = tool.run({"--quiet", "--", KOLMDEMO_PATH, port});
+    const ToolResult r = tool.run({"--quiet", "--port-dir", dir, "--", KOLMDEMO_PATH, port});
     EXPECT_EQ(r.status, 1) << port;
     EXPECT_EQ(r.err, "kolmdemo: " + message + "\n");
   }
