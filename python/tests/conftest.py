@@ -24,15 +24,16 @@ def lib():
 
 @pytest.fixture(scope="session")
 def start_kolmsim(lib):
-    """start_kolmsim(directory, port): a kolmsim playing an amplifier as port `port` in directory, once
-    its link is in place. Each is ended at the end of the session, unless it has ended before."""
+    """start_kolmsim(directory, port, *options): a kolmsim playing an amplifier as port `port` in
+    directory, once its link is in place. Each is ended at the end of the session, unless it has ended
+    before."""
     kolmsim = os.environ.get("PEKOLM_KOLMSIM")
     if not kolmsim:
         pytest.skip("PEKOLM_KOLMSIM does not name kolmsim")
     processes = []
 
-    def start(directory, port):
-        process = subprocess.Popen([kolmsim, "--com", str(port), "--port-dir", str(directory)],
+    def start(directory, port, *options):
+        process = subprocess.Popen([kolmsim, "--com", str(port), "--port-dir", str(directory), *options],
                                    stdin=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         processes.append(process)
         # kolmsim says where the amplifier is once its link is in place.
@@ -66,3 +67,16 @@ def amp(port_dir):
     put it back."""
     with pekolm.Amplifier(SIMULATED_PORT, 115200) as amplifier:
         yield amplifier
+
+
+@pytest.fixture
+def simulated(start_kolmsim, tmp_path_factory):
+    """simulated(port): the link of a kolmsim of its own, port `port` in a new directory, whose amplifier
+    has the serial number 000000<port>, so that a test tells which device it reached."""
+    def start(port):
+        directory = tmp_path_factory.mktemp(f"sim{port}")
+        start_kolmsim(directory, port, "--serial", f"{port:08d}")
+        return directory / f"com{port}"
+
+    return start
+
