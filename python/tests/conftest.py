@@ -1,7 +1,8 @@
 """Shared fixtures: the library, one kolmsim for the whole session and one amplifier activated on it.
 
-PEKOLM_LIBRARY names the library under test and PEKOLM_KOLMSIM the simulator (python/run-tests.sh sets
-both from the build tree); tests that need one that is missing are skipped.
+PEKOLM_LIBRARY names the library under test, PEKOLM_KOLMSIM the simulator and PEKOLM_KOLMSCAN the port
+scanner (python/run-tests.sh sets them from the build tree); tests that need one that is missing are
+skipped.
 """
 
 import os
@@ -80,3 +81,13 @@ def simulated(start_kolmsim, tmp_path_factory):
 
     return start
 
+
+@pytest.fixture
+def kolmscan(monkeypatch, tmp_path_factory):
+    """The kolmscan under test, through PEKOLM_KOLMSCAN, seeing no serial port of this machine (each
+    silent one would take 20 s to probe): only the com<n> links of PEKOLM_PORT_DIR."""
+    program = os.environ.get("PEKOLM_KOLMSCAN")
+    if not program:
+        pytest.skip("PEKOLM_KOLMSCAN does not name kolmscan")
+    monkeypatch.setenv("KOLMSCAN_SYSFS", str(tmp_path_factory.mktemp("no-sysfs")))
+    return program
