@@ -1,7 +1,9 @@
-"""list_ports() and scan() through kolmscan: the real one against kolmsim, and a stand-in for what a
-kolmscan may print or fail with."""
+"""list_ports() and scan() through kolmscan: the real one against kolmsim, a stand-in for what a kolmscan
+may print or fail with, and `python3 -m pekolm scan`."""
 
 import os
+import subprocess
+import sys
 
 import pytest
 
@@ -77,3 +79,11 @@ def test_a_missing_kolmscan_says_what_to_install_or_set(tmp_path, monkeypatch, n
     assert ("pekolm-tools" in str(raised.value) and "PEKOLM_KOLMSCAN" in str(raised.value)) if not named \
         else f"PEKOLM_KOLMSCAN names {named}" in str(raised.value)
 
+
+def test_the_scan_command(scanned):
+    done = subprocess.run([sys.executable, "-m", "pekolm", "scan", "--probe"], capture_output=True, text=True,
+                          timeout=120)
+    assert done.returncode == 0, done.stderr
+    header, row = done.stdout.splitlines()
+    assert header.split() == ["PORT", "DEVICE", "DESCRIPTION", "FOUND"]
+    assert row.startswith(f"4     {scanned} -> ") and "amplifier 00000004, firmware 12, 115200 baud, 25 Hz" in row
