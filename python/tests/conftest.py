@@ -1,7 +1,8 @@
 """Shared fixtures: the library, one kolmsim for the whole session and one amplifier activated on it.
 
-PEKOLM_LIBRARY names the library under test and PEKOLM_KOLMSIM the simulator (python/run-tests.sh sets
-both from the build tree); tests that need one that is missing are skipped.
+PEKOLM_LIBRARY names the library under test, PEKOLM_KOLMSIM the simulator and PEKOLM_KOLMSCAN the port
+scanner (python/run-tests.sh sets them from the build tree); tests that need one that is missing are
+skipped.
 """
 
 import os
@@ -24,15 +25,16 @@ def lib():
 
 @pytest.fixture(scope="session")
 def start_kolmsim(lib):
-    """start_kolmsim(directory, port): a kolmsim playing an amplifier as port `port` in directory, once
-    its link is in place. Each is ended at the end of the session, unless it has ended before."""
+    """start_kolmsim(directory, port, *options): a kolmsim playing an amplifier as port `port` in
+    directory, once its link is in place. Each is ended at the end of the session, unless it has ended
+    before."""
     kolmsim = os.environ.get("PEKOLM_KOLMSIM")
     if not kolmsim:
         pytest.skip("PEKOLM_KOLMSIM does not name kolmsim")
     processes = []
 
-    def start(directory, port):
-        process = subprocess.Popen([kolmsim, "--com", str(port), "--port-dir", str(directory)],
+    def start(directory, port, *options):
+        process = subprocess.Popen([kolmsim, "--com", str(port), "--port-dir", str(directory), *options],
                                    stdin=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         processes.append(process)
         # kolmsim says where the amplifier is once its link is in place.
@@ -66,3 +68,26 @@ def amp(port_dir):
     put it back."""
     with pekolm.Amplifier(SIMULATED_PORT, 115200) as amplifier:
         yield amplifier
+
+
+@pytest.fixture
+def simulated(start_kolmsim, tmp_path_factory):
+    """simulated(port): the link of a kolmsim of its own, port `port` in a new directory, whose amplifier
+    has the serial number 000000<port>, so that a test tells which device it reached."""
+    def start(port):
+        directory = tmp_path_factory.mktemp(f"sim{port}")
+        start_kolmsim(directory, port, "--serial", f"{port:08d}")
+        return directory / f"com{port}"
+
+    return start
+
+
+@pytest.fixture
+def kolmscan(monkeypatch, tmp_path_factory):
+    """The kolmscan under test, through PEKOLM_KOLMSCAN, seeing no serial port of this machine (each
+    silent one would take 20 s to probe): only the com<n> links of PEKOLM_PORT_DIR."""
+    program = os.environ.get("PEKOLM_KOLMSCAN")
+    if not program:
+        pytest.skip("PEKOLM_KOLMSCAN does not name kolmscan")
+    monkeypatch.setenv("KOLMSCAN_SYSFS", str(tmp_path_factory.mktemp("no-sysfs")))
+    return program

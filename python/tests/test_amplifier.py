@@ -141,6 +141,9 @@ def test_a_device_that_went_away_fails_every_read(start_kolmsim, tmp_path, monke
     # int() and float() would take these: 115200.7 baud as 115200, True as channel 1, the text "25" as 25 Hz.
     (lambda a: pekolm.Amplifier(1, 115200.7), TypeError, "baud must be an int, not float"),
     (lambda a: pekolm.Amplifier(True), TypeError, "port must be an int, not bool"),
+    (lambda a: pekolm.Amplifier(1.0), TypeError, "port must be a port number (int) or a device path"),
+    (lambda a: pekolm.Amplifier(b"/dev/ttyUSB0"), TypeError, "a device path (str or os.PathLike), not bytes"),
+    (lambda a: pekolm.Amplifier(""), ValueError, "not an empty path"),
     (lambda a: a.get_gain("2"), TypeError, "channel must be an int, not str"),
     (lambda a: a.zero(None), TypeError, "channel must be an int, not NoneType"),
     (lambda a: a.read(max_samples=1.5), TypeError, "max_samples must be an int, not float"),

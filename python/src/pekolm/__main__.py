@@ -1,4 +1,5 @@
-"""python3 -m pekolm plot FILE.csv [-o FILE.png]: draws a kolmrec recording."""
+"""python3 -m pekolm plot FILE.csv [-o FILE.png]: draws a kolmrec recording.
+python3 -m pekolm scan [--probe] [--json]: the serial ports and the amplifiers on them, through kolmscan."""
 
 from __future__ import annotations
 
@@ -22,9 +23,55 @@ def _program_name() -> str:
     return "python3 -m pekolm" if name in ("", "__main__.py", "-c") else name
 
 
+def _found(port) -> str:
+    if port.probe == "amplifier":
+        rate = f"{port.rate_hz:g} Hz" if port.rate_hz is not None else "rate unknown"
+        return (f"amplifier {port.serial_number or '?'}, firmware {port.firmware}, {port.baud} baud, {rate}, "
+                f"mode {port.mode}")
+    return port.note or port.probe or "-"
+
+
+def _table(ports, probed: bool) -> str:
+    """One line per port: its number, the device (and where a link leads), what the system knows of it and
+    what the probe found."""
+    rows = [["PORT", "DEVICE", "DESCRIPTION"] + (["FOUND"] if probed else [])]
+    for port in ports:
+        usb = " ".join(part for part in (port.manufacturer, port.product) if part)
+        known = [port.driver, port.vid_pid, usb, f"serial {port.serial}" if port.serial else None]
+        rows.append(["-" if port.port is None else str(port.port),
+                     port.device + (f" -> {port.target}" if port.target else ""),
+                     ", ".join(part for part in known if part) or "-"] + ([_found(port)] if probed else []))
+    widths = [max(len(row[column]) for row in rows) for column in range(len(rows[0]))]
+    return "".join("  ".join(cell.ljust(width) for cell, width in zip(row, widths)).rstrip() + "\n"
+                   for row in rows)
+
+
+def _scan(arguments, me: str) -> int:
+    # kolmscan's exit statuses: 0 found (or listed), 1 --probe found no amplifier, 2 failed.
+    from .scanner import EXIT_ERROR, KolmscanError, ProbedPort, SerialPort, _parse, run_kolmscan
+
+    options = ["--probe"] * arguments.probe + ["--json"]
+    try:
+        text, status = run_kolmscan(options)
+        if arguments.json:
+            sys.stdout.write(text)  # as kolmscan wrote it, for a program to read
+        else:
+            ports = _parse(text, status, ProbedPort if arguments.probe else SerialPort,
+                           "kolmscan " + " ".join(options))
+            sys.stdout.write(_table(ports, arguments.probe))
+    except KolmscanError as error:
+        print(f"{me}: {_one_line(error)}", file=sys.stderr)
+        return EXIT_ERROR
+    except KeyboardInterrupt:
+        print(f"{me}: interrupted", file=sys.stderr)
+        return 130
+    return status
+
+
 def main(argv: list[str] | None = None) -> int:
     """The command line (argv without the program's name; default sys.argv[1:]); returns the exit status:
-    0, 1 for a failure (one line on stderr), 2 for a bad command line."""
+    for plot 0, 1 for a failure (one line on stderr), 2 for a bad command line; for scan kolmscan's: 0, 1
+    when --probe found no amplifier, 2 for a failure."""
     parser = argparse.ArgumentParser(prog=_program_name(), description="Tools for pekolm amplifiers.")
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
@@ -36,8 +83,18 @@ def main(argv: list[str] | None = None) -> int:
                                              "with the suffix .png)")
     plot.add_argument("--title", help="the figure's title, shown as it stands (default: the file's name and "
                                       "start)")
+    scan = commands.add_parser("scan", help="list the serial ports and find the amplifiers on them",
+                               description="Lists the serial ports with their port numbers for the library, "
+                                           "as the program kolmscan finds them ($PEKOLM_KOLMSCAN, else on "
+                                           "PATH; package pekolm-tools). Exit status: 0, 1 when --probe "
+                                           "found no amplifier, 2 when kolmscan failed.")
+    scan.add_argument("--probe", action="store_true",
+                      help="ask each port whether an amplifier answers (about 20 s per silent port)")
+    scan.add_argument("--json", action="store_true", help="print kolmscan's JSON array instead of the table")
     arguments = parser.parse_args(argv)
-    me = f"{parser.prog} plot"
+    me = f"{parser.prog} {arguments.command}"
+    if arguments.command == "scan":
+        return _scan(arguments, me)
 
     def warn(message, category, filename, lineno, file=None, line=None):
         # A warning (a cut last row, a character the font lacks) is news for the user, not a source line.

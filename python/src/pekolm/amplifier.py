@@ -3,14 +3,18 @@
 from __future__ import annotations
 
 import ctypes
+import errno
 import numbers
 import operator
+import os
+import sys
 from ctypes import POINTER, byref, c_char_p, c_double, c_int
 
 import numpy as np
 
+from . import _ports
 from ._library import PROTOTYPES, Library, library
-from .errors import PekolmError
+from .errors import ALREADY_OPEN, ANSWER_TIMEOUT, PekolmError
 
 __all__ = ["Amplifier", "DEFAULT_BUFFER_SIZE", "MAX_BUFFER_SIZE"]
 
@@ -25,6 +29,9 @@ _INT_MIN, _INT_MAX = -(2**31), 2**31 - 1
 _MAX_SETS = _INT_MAX // 4
 # Narrower than a C int, by argument name (the names the methods pass to _call).
 _BOUNDS = {"buffer_size": (1, MAX_BUFFER_SIZE), "flags": (0, _INT_MAX)}
+# Activation failures after which a port number may have led elsewhere than meant (a missing device, or one
+# where no amplifier answers): the error then says how the number maps.
+_MAPPING_CODES = {errno.ENOENT, ANSWER_TIMEOUT} | ({3} if sys.platform == "win32" else set())  # PATH_NOT_FOUND
 
 
 def _shown(number: int) -> str:
@@ -119,11 +126,13 @@ class Amplifier:
             print(amp.serial_number, amp.data_rate)
             values = amp.read()          # numpy array (n, 4), normalised
 
-    or call open() and close(). Every method and property talks to the amplifier (nothing is cached) and
-    raises PekolmError when the library reports a failure. Channels are 1..4; where a method takes channel 0
-    it means all four, as the library does. Ranges are checked by the library (code bad_argument); before
-    the call an argument of the wrong type raises TypeError and an int that a C int cannot hold ValueError,
-    each naming the argument (a bool is an int only where it is a line's state, set_digital_io).
+    or call open() and close(). The port is a number 1..255 or a device path ("/dev/ttyUSB0"; on Windows
+    "COM5" or "\\\\.\\COM5"); `device` tells the device either way. Every method and property talks to
+    the amplifier (nothing is cached) and raises PekolmError when the library reports a failure. Channels
+    are 1..4; where a method takes channel 0 it means all four, as the library does. Ranges are checked by
+    the library (code bad_argument); before the call an argument of the wrong type raises TypeError and an
+    int that a C int cannot hold ValueError, each naming the argument (a bool is an int only where it is a
+    line's state, set_digital_io).
 
     Naming: a property for a setting of the whole amplifier (data_rate, serial_number, tx_mode, ...),
     get_x(index) and set_x(index, value) for one of several (get_gain(channel), set_threshold(n, on, off)),
@@ -133,38 +142,77 @@ class Amplifier:
     error code per port: when two threads fail on one port at once, one may be told the other's code.
     """
 
-    def __init__(self, port: int, baud: int = 115200, buffer_size: int = DEFAULT_BUFFER_SIZE, flags: int = 0):
-        """port 1..255; baud as the amplifier is set to (9600 .. 230400); buffer_size values kept per channel
-        (the newest overwrite the oldest); flags of KolmactivateExtended (0x4 handshake, 0x100 slow
-        start-up, 0x200 stop the transmission first). Nothing is opened yet, but the arguments are checked:
-        buffer_size 1..MAX_BUFFER_SIZE, flags not negative, every one an int that fits a C int."""
+    def __init__(self, port: int | str | os.PathLike, baud: int = 115200, buffer_size: int = DEFAULT_BUFFER_SIZE,
+                 flags: int = 0):
+        """port 1..255 or a device path; baud as the amplifier is set to (9600 .. 230400); buffer_size values
+        kept per channel (the newest overwrite the oldest); flags of KolmactivateExtended (0x4 handshake,
+        0x100 slow start-up, 0x200 stop the transmission first). Nothing is opened yet, but the arguments
+        are checked: buffer_size 1..MAX_BUFFER_SIZE, flags not negative, every one an int that fits a C int.
+
+        The library opens ports by number only. On Linux a path is linked as com<n> (n counting down from
+        255) in a folder of this process's own, and PEKOLM_PORT_DIR is set to it for the whole process
+        (child processes inherit it); ports opened by number afterwards are linked there to the device
+        their number led to before, so numbers keep their meaning. While a path's port is open, `port` is
+        the number it was lent, else None."""
+        #: The device path given for the port, absolute (None for a port given by number).
+        self.path: str | None = None
+        if isinstance(port, (str, os.PathLike)):
+            self.path = _ports.checked_path(port)
+            if sys.platform == "win32":
+                port, self.path = _ports.windows_port_number(os.fspath(port)), None
+        elif not isinstance(port, (bool, np.bool_)) and not hasattr(port, "__index__"):
+            raise TypeError(f"port must be a port number (int) or a device path (str or os.PathLike), not "
+                            f"{type(port).__name__}")
         self.port, self.baud, self.buffer_size, self.flags = _c_arguments(
-            "KolmactivateExtended", dict(port=port, baud=baud, buffer_size=buffer_size, flags=flags))
+            "KolmactivateExtended",
+            dict(port=0 if self.path else port, baud=baud, buffer_size=buffer_size, flags=flags))
+        if self.path:
+            self.port = None
+        self._opened_on: str | None = None  # the device a port given by number was opened on
         self.lib: Library = library()
         self.is_open = False
         # A query of the start-up that failed without failing the activation (firmware version, or the
         # transmission mode without answer), as a PekolmError; None when all answered.
         self.startup_error: PekolmError | None = None
 
+    @property
+    def device(self) -> str:
+        """The device path of the port: the path given, or the one its number leads to (while open: the one
+        it was opened on)."""
+        if self.path is not None:
+            return self.path
+        if self.is_open and self._opened_on is not None:
+            return self._opened_on
+        return _ports.device_for(self.port, _ports.folder.user_port_dir())[0]
+
     def __repr__(self) -> str:
         state = "open" if self.is_open else "closed"
-        return f"<pekolm.Amplifier port {self.port}, {self.baud} baud, {state}>"
+        if self.path is not None:
+            where = self.path + (f" as port {self.port}" if self.port is not None else "")
+        else:
+            where = f"port {self.port} ({self.device})"
+        return f"<pekolm.Amplifier {where}, {self.baud} baud, {state}>"
 
     # ---- calls ----
 
     def _check(self, name: str, result, value_may_be_minus_one: bool = False):
         if result != -1:
             return result
-        code = self.lib.KolmgetLastError(self.port) & 0xFFFFFFFF
+        code = self.lib.KolmgetLastError(self._port_argument()) & 0xFFFFFFFF
         # Some readings are -1 by right (an identifier 0xFFFFFFFF, a norm of -1.0); only the code tells.
         if code == 0 and value_may_be_minus_one:
             return result
         raise PekolmError(code, name, self.port)
 
+    def _port_argument(self):
+        # A path's port holds no number while closed: port 0, which is never open, gets the library's own
+        # answer to a closed port.
+        return 0 if self.port is None and self.path is not None else self.port
+
     def _invoke(self, name: str, arguments: dict):
         # Every call passes here, so that no argument reaches ctypes unchecked (the port neither: the
         # attribute can have been changed since __init__).
-        return getattr(self.lib, name)(*_c_arguments(name, {"port": self.port, **arguments}))
+        return getattr(self.lib, name)(*_c_arguments(name, {"port": self._port_argument(), **arguments}))
 
     def _call(self, name: str, *, value_may_be_minus_one: bool = False, **arguments):
         """Calls the library's function `name` for this port with the arguments after the port, named as
@@ -175,8 +223,32 @@ class Amplifier:
 
     def open(self) -> Amplifier:
         """Opens the port and brings the amplifier into operating mode 1 (KolmactivateExtended); blocks
-        0.5 s at the least."""
-        self._call("KolmactivateExtended", baud=self.baud, buffer_size=self.buffer_size, flags=self.flags)
+        0.5 s at the least. A failure raises PekolmError naming the device tried; where a number led to a
+        missing or silent device, with a line on how the number maps."""
+        if self.is_open:
+            # A path's port would be lent a second number and opened twice.
+            raise PekolmError(ALREADY_OPEN, "KolmactivateExtended", self.port)
+        lent = self.path is not None
+        if lent:
+            self.port, tried = _ports.folder.lend_number(self.path)
+            device, rule, registered = self.path, None, True
+        else:
+            tried, device, rule, registered = _ports.folder.take_number(self.port)
+        try:
+            with _ports.folder.activating():
+                self._call("KolmactivateExtended", baud=self.baud, buffer_size=self.buffer_size,
+                           flags=self.flags)
+        except BaseException as error:
+            if isinstance(error, PekolmError):
+                error.device = _ports.expanded(tried)
+                if not lent and error.code in _MAPPING_CODES:
+                    error.mapping = rule
+            if registered:
+                _ports.folder.release(self.port, lent)
+            if lent:
+                self.port = None
+            raise
+        self._opened_on = device
         self.is_open = True
         pending = self.lib.KolmgetLastError(self.port) & 0xFFFFFFFF
         self.startup_error = PekolmError(pending, "KolmactivateExtended", self.port) if pending else None
@@ -186,7 +258,13 @@ class Amplifier:
         """Releases the port (Kolmrelease); nothing happens when it is not open."""
         if self.is_open:
             self.is_open = False
-            self._call("Kolmrelease")
+            try:
+                self._call("Kolmrelease")
+            finally:
+                _ports.folder.release(self.port, self.path is not None)
+                # The number is free for another path now; calls must not reach that one's port.
+                if self.path is not None:
+                    self.port = None
 
     def __enter__(self) -> Amplifier:
         return self.open()

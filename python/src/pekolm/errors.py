@@ -88,6 +88,11 @@ class PekolmError(Exception):
         message: what it means, in words (the system's own text for system errors).
         errno: the system's error number within the code, or None for the library's own codes.
         function: the library function that failed, port: the port it was called for (None when unknown).
+        device: for a failed activation, the device tried, with the links on the way
+            ("/tmp/x/com1 -> /dev/ttyUSB0"); None otherwise.
+        mapping: for a port given by number that led to a missing or silent device, how its number maps
+            ("port 2 is /dev/ttyS1, since PEKOLM_PORT_DIR is not set ..."), shown as a line of its own;
+            None otherwise.
     """
 
     def __init__(self, code: int, function: str | None = None, port: int | None = None):
@@ -96,11 +101,18 @@ class PekolmError(Exception):
         self.name, self.message, self.errno = describe(self.code)
         self.function = function
         self.port = port
+        self.device: str | None = None
+        self.mapping: str | None = None
 
     def __str__(self) -> str:
         where = ""
         if self.function:
-            where = f"{self.function}" + (f" on port {self.port}" if self.port is not None else "") + ": "
+            where = (f"{self.function}" + (f" on port {self.port}" if self.port is not None else "")
+                     + (f" ({self.device})" if self.device else "") + ": ")
+        elif self.device:
+            where = f"{self.device}: "
         if self.errno == self.code:  # the system's own code, as its tools show one: ENOENT (2, No such file ...)
-            return f"{where}{self.name} ({self.code}, {self.message})"
-        return f"{where}{self.message} ({self.name}, 0x{self.code:08X})"
+            text = f"{where}{self.name} ({self.code}, {self.message})"
+        else:
+            text = f"{where}{self.message} ({self.name}, 0x{self.code:08X})"
+        return text + (f"\n{self.mapping}" if self.mapping else "")
