@@ -88,6 +88,13 @@ bool open_all(std::vector<std::unique_ptr<RecordedPort>>& ports) {
     openers.emplace_back([&, i] { opened[i] = ports[i]->open() ? 1 : 0; });
   }
   for (auto& opener : openers) opener.join();
+  // The library keeps the code of a failed activation in one place for all ports, and an activation beside it
+  // may have taken or cleared it: each port that failed is asked again alone, for its own code.
+  if (ports.size() > 1) {
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+      if (opened[i] == 0 && stop_requested == 0) opened[i] = ports[i]->open() ? 1 : 0;
+    }
+  }
   bool all = true;
   for (std::size_t i = 0; i < ports.size(); ++i) {
     if (opened[i] == 0) {

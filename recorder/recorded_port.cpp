@@ -46,6 +46,8 @@ std::string RecordedPort::failure(const std::string& what) const {
 
 bool RecordedPort::open() {
   const int port = request_.port;
+  error_.clear();
+  hint_.clear();
   if (KolmactExt(port, request_.baud, buffer_size_) != 0) {
     const std::uint32_t code = last_error(port);
     error_ = port_and_device(request_) + ": cannot open: " + error_text(code);

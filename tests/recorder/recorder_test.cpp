@@ -185,6 +185,12 @@ TEST_F(Recorder, FailuresEndWithAClearMessageAndNoFile) {
       {{"--port", "1", "--port", "9", "-o", "run.csv"},
        "kolmrec: port 9 (" + port_dir() + "/com9): cannot open: ENOENT (2, No such file or directory)\n",
        "kolmrec: port numbers: N is $PEKOLM_PORT_DIR/comN, and PEKOLM_PORT_DIR is " + port_dir() + "; see kolmscan\n"},
+      // Ports that fail side by side each report their own code.
+      {{"--device", "/dev/null", "--port", "9", "--port", "1", "-o", "run.csv"},
+       "kolmrec: port 255 (/dev/null): cannot open: ENOTTY (25, Inappropriate ioctl for device)\n"
+       "kolmrec: port 9 (" +
+           port_dir() + "/com9): cannot open: ENOENT (2, No such file or directory)\n",
+       "kolmrec: port numbers: N is $PEKOLM_PORT_DIR/comN, and PEKOLM_PORT_DIR is " + port_dir() + "; see kolmscan\n"},
       {{"--port", "1", "--device", "/nonexistent/tty", "-o", "run.csv"},
        "kolmrec: port 255 (/nonexistent/tty): cannot open: ENOENT (2, No such file or directory)\n",
        ""},
