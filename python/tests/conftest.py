@@ -85,7 +85,7 @@ def simulated(start_kolmsim, tmp_path_factory):
 @pytest.fixture
 def kolmscan(monkeypatch, tmp_path_factory):
     """The kolmscan under test, through PEKOLM_KOLMSCAN, seeing no serial port of this machine (each
-    silent one would take 20 s to probe): only the com<n> links of PEKOLM_PORT_DIR."""
+    silent one would take 40 s to probe): only the com<n> links of PEKOLM_PORT_DIR."""
     program = os.environ.get("PEKOLM_KOLMSCAN")
     if not program:
         pytest.skip("PEKOLM_KOLMSCAN does not name kolmscan")

@@ -28,8 +28,9 @@ def test_list_ports_sees_the_numbers_of_the_user(scanned, tmp_path):
     assert port.target == os.path.realpath(scanned)
 
 
-def test_scan_finds_the_amplifier(scanned):
-    [port] = pekolm.scan()
+@pytest.mark.parametrize("devices", [None, "by path"])
+def test_scan_finds_the_amplifier(scanned, devices):
+    [port] = pekolm.scan(devices and [scanned])
     assert (port.port, port.device, port.probe, port.is_amplifier) == (4, str(scanned), "amplifier", True)
     assert (port.serial_number, port.baud, port.rate_hz, port.error, port.note) == ("00000004", 115200, 25.0,
                                                                                    None, None)

@@ -51,6 +51,8 @@ def _scan(arguments, me: str) -> int:
     from .scanner import EXIT_ERROR, KolmscanError, ProbedPort, SerialPort, _parse, run_kolmscan
 
     options = ["--probe"] * arguments.probe + ["--json"]
+    for device in arguments.device or ():
+        options += ["--device", device]
     try:
         text, status = run_kolmscan(options)
         if arguments.json:
@@ -89,7 +91,10 @@ def main(argv: list[str] | None = None) -> int:
                                            "PATH; package pekolm-tools). Exit status: 0, 1 when --probe "
                                            "found no amplifier, 2 when kolmscan failed.")
     scan.add_argument("--probe", action="store_true",
-                      help="ask each port whether an amplifier answers (about 20 s per silent port)")
+                      help="ask each port whether an amplifier answers (the ports side by side; about 40 s "
+                           "for a silent one)")
+    scan.add_argument("--device", action="append", metavar="PATH",
+                      help="only this device, listed or not (repeat for more)")
     scan.add_argument("--json", action="store_true", help="print kolmscan's JSON array instead of the table")
     arguments = parser.parse_args(argv)
     me = f"{parser.prog} {arguments.command}"
