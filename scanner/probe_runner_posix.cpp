@@ -128,6 +128,7 @@ std::vector<ProbeResult> probe_ports(const std::vector<int>& numbers) {
       break;
     }
     std::vector<pollfd> waiting;
+    waiting.reserve(running.size());
     for (const Child& child : running) waiting.push_back({child.from, POLLIN, 0});
     if (::poll(waiting.data(), waiting.size(), -1) < 0) continue;  // EINTR: a signal, or a child ended
     for (std::size_t i = waiting.size(); i-- > 0;) {
