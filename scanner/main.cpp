@@ -27,10 +27,14 @@ std::vector<kolmscan::Row> only(const std::vector<std::string>& devices, std::ve
     kolmscan::PortInfo asked;
     asked.device = device;
     const std::string identity = kolmscan::device_identity(asked);
-    const auto found = std::find_if(listed.begin(), listed.end(), [&](const kolmscan::Row& row) {
-      return row.port.device == device || kolmscan::device_identity(row.port) == identity;
-    });
-    rows.push_back(found != listed.end() ? *found : kolmscan::Row{asked, std::nullopt});
+    // The entry by that name first (a com<n> link has the number), else one for the same device.
+    auto found =
+        std::find_if(listed.begin(), listed.end(), [&](const kolmscan::Row& row) { return row.port.device == device; });
+    if (found == listed.end()) {
+      found = std::find_if(listed.begin(), listed.end(),
+                           [&](const kolmscan::Row& row) { return kolmscan::device_identity(row.port) == identity; });
+    }
+    rows.push_back(found != listed.end() ? *found : kolmscan::Row{asked, std::nullopt, {}});
   }
   return rows;
 }
@@ -61,7 +65,9 @@ int main(int argc, char** argv) {
   roots.port_dir = environment("PEKOLM_PORT_DIR", "");
 
   std::vector<kolmscan::Row> rows;
-  for (kolmscan::PortInfo& port : kolmscan::list_ports(roots)) rows.push_back({std::move(port), std::nullopt});
+  const std::vector<kolmscan::PortInfo> listing = kolmscan::list_ports(roots);
+  rows.reserve(listing.size());
+  for (const kolmscan::PortInfo& port : listing) rows.push_back({port, std::nullopt, {}});
   if (!options.devices.empty()) rows = only(options.devices, std::move(rows));
   if (options.probe) {
     kolmscan::probe_rows(rows);
@@ -71,7 +77,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  const std::string text = options.udev   ? kolmscan::udev_rules(rows, options.first)
+  const std::string text = options.udev   ? kolmscan::udev_rules(rows, listing, options.first)
                            : options.json ? kolmscan::json(rows)
                                           : kolmscan::table(rows);
   std::fputs(text.c_str(), stdout);

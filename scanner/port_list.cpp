@@ -174,7 +174,10 @@ std::string link_for_probing(const std::vector<PortInfo>& ports, std::vector<int
   if (!any_without) return {};
   std::error_code no_temp;
   std::string pattern = (fs::temp_directory_path(no_temp) / "kolmscan.XXXXXX").string();  // $TMPDIR, else /tmp
-  if (no_temp || ::mkdtemp(pattern.data()) == nullptr) return {};
+  if (no_temp || ::mkdtemp(pattern.data()) == nullptr) {
+    for (int& number : probe_numbers) number = number == 0 ? -1 : number;
+    return {};
+  }
   const fs::path folder = pattern;
   int next_free = 255;
   for (std::size_t i = 0; i < ports.size(); ++i) {

@@ -45,7 +45,8 @@ std::vector<PortInfo> list_ports(const Roots& roots);
 // and PEKOLM_PORT_DIR names it from then on: call it before the first call into the library and before
 // any other thread runs. Returns the folder, empty when no port lacks a number (nothing is made or set
 // then) or where there are no such links (Windows).
-// The numbers given are written into `probe_numbers`, one per port (0: still none).
+// The numbers given are written into `probe_numbers`, one per port (0: still none; -1: no folder could be
+// made for the links).
 std::string link_for_probing(const std::vector<PortInfo>& ports, std::vector<int>& probe_numbers);
 // What tells two entries for one device apart from two devices: the path that links lead to.
 std::string device_identity(const PortInfo& port);

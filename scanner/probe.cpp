@@ -43,10 +43,16 @@ ProbeResult failure(int code) {
 
 }  // namespace
 
+volatile std::sig_atomic_t probe_stop = 0;
+
 ProbeResult probe_port(int number) {
   ProbeResult result;
   int garbled = 0;  // the last answer that came, but not as an amplifier's at that rate
   for (const int baud : probe_bauds) {
+    if (probe_stop != 0) {
+      result.error_text = "interrupted";
+      return result;
+    }
     // Settles 0.5 s and asks for the mode first: the mode query's silence is what tells a wrong rate.
     if (const int code = activate(number, baud); code != 0) {
       if (code == PEKOLM_E_ANSWER_TIMEOUT) continue;

@@ -1,6 +1,7 @@
 // Asking ports whether an amplifier answers, through the library as any application would.
 #pragma once
 
+#include <csignal>
 #include <vector>
 
 #include "report.h"
@@ -10,6 +11,9 @@ namespace kolmscan {
 inline constexpr int probe_bauds[] = {115200, 230400, 57600, 38400, 19200, 9600};
 
 // Tries the rates in turn until the amplifier answers; the port is released again before it returns.
+// Set from a signal handler, probe_stop ends it before the next rate (the library has released the port after
+// a rate without answer); the result is then `skipped`.
+extern volatile std::sig_atomic_t probe_stop;
 ProbeResult probe_port(int number);
 
 // probe_port for each number, side by side where the system allows it, results in the same order. The
@@ -22,8 +26,8 @@ std::vector<ProbeResult> probe_ports(const std::vector<int>& numbers);
 // their results are empty.
 int interrupting_signal();
 
-// Probes every row: each device once (a link and the tty it leads to are one port), through links of its own
-// for ports without a number. Rows that name a device probed already are skipped, saying which.
+// Probes every row: each device once (a link and the tty it leads to are one port), under its number where
+// a row of it has one, else through a link of its own; every row of the device gets the result.
 void probe_rows(std::vector<Row>& rows);
 
 }  // namespace kolmscan

@@ -8,27 +8,29 @@ namespace kolmscan {
 
 void probe_rows(std::vector<Row>& rows) {
   // One probe per device: probing a link and its tty side by side, one would find the other holding the port.
+  // The row with a number is probed, so that the number reported is one the library opens; every row of the
+  // device gets the result.
+  std::map<std::string, std::size_t> probed_row_of;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    rows[i].identity = device_identity(rows[i].port);
+    const auto [probed, fresh] = probed_row_of.try_emplace(rows[i].identity, i);
+    if (!fresh && rows[probed->second].port.number == 0 && rows[i].port.number != 0) probed->second = i;
+  }
   std::vector<PortInfo> ports;
   std::vector<std::size_t> row_of_port;
-  std::map<std::string, std::size_t> first_row_of;
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    const auto [first, fresh] = first_row_of.try_emplace(device_identity(rows[i].port), i);
-    if (!fresh) {
-      rows[i].probe = ProbeResult{};
-      rows[i].probe->error_text = "the same device as " + rows[first->second].port.device;
-      continue;
-    }
-    ports.push_back(rows[i].port);
-    row_of_port.push_back(i);
+  for (const auto& [identity, row] : probed_row_of) {
+    ports.push_back(rows[row].port);
+    row_of_port.push_back(row);
   }
   std::vector<int> numbers;
   const std::string links = link_for_probing(ports, numbers);
   std::vector<int> probed_numbers;
   std::vector<std::size_t> probed_rows;
   for (std::size_t p = 0; p < ports.size(); ++p) {
-    if (numbers[p] == 0) {
+    if (numbers[p] <= 0) {
       rows[row_of_port[p]].probe = ProbeResult{};
-      rows[row_of_port[p]].probe->error_text = "no port number left for it";
+      rows[row_of_port[p]].probe->error_text =
+          numbers[p] < 0 ? "no folder for its link in $TMPDIR (or /tmp)" : "no port number left for it";
       continue;
     }
     probed_numbers.push_back(numbers[p]);
@@ -37,6 +39,9 @@ void probe_rows(std::vector<Row>& rows) {
   std::vector<ProbeResult> results = probe_ports(probed_numbers);
   remove_probe_links(links);
   for (std::size_t p = 0; p < results.size(); ++p) rows[probed_rows[p]].probe = std::move(results[p]);
+  for (Row& row : rows) {
+    if (!row.probe) row.probe = rows[probed_row_of[row.identity]].probe;
+  }
 }
 
 }  // namespace kolmscan

@@ -2,15 +2,18 @@
 // The parent never calls the library, so that it forks without threads.
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "probe.h"
 
@@ -19,6 +22,11 @@ namespace {
 
 // Enough to probe a whole rig in one round of rates, few enough for any process limit.
 constexpr std::size_t most_at_once = 64;
+// Six rates of the 6 s answer time-out and five queries of an amplifier that answers slowly take about 70 s;
+// a probe still running long after that is stuck in the system (a device pulled mid-close).
+constexpr auto probe_deadline = std::chrono::seconds(150);
+// What a probe asked to stop may still need: the activation it is in, and a release.
+constexpr auto stop_allowance = std::chrono::seconds(10);
 
 volatile sig_atomic_t stop_signal = 0;
 extern "C" void note_signal(int signal) { stop_signal = signal; }
@@ -65,8 +73,19 @@ ProbeResult decode(const std::string& text) {
   return r;
 }
 
-[[noreturn]] void probe_in_child(int number, int out) {
-  for (const int signal : stopping_signals) ::signal(signal, SIG_DFL);
+extern "C" void stop_probe(int) { probe_stop = 1; }
+
+// In a process group of its own, so that a Ctrl-C reaches the parent only; the parent's SIGTERM lets it end
+// the activation it is in and release the port, rather than die holding the port exclusive.
+[[noreturn]] void probe_in_child(int number, int out, const sigset_t& unblocked) {
+  ::setpgid(0, 0);
+  struct sigaction stop {};
+  stop.sa_handler = stop_probe;
+  sigemptyset(&stop.sa_mask);
+  sigaction(SIGTERM, &stop, nullptr);
+  ::signal(SIGINT, SIG_IGN);
+  ::signal(SIGHUP, SIG_IGN);
+  pthread_sigmask(SIG_SETMASK, &unblocked, nullptr);
   const std::string text = encode(probe_port(number));
   for (std::size_t done = 0; done < text.size();) {
     const ssize_t n = ::write(out, text.data() + done, text.size() - done);
@@ -77,16 +96,22 @@ ProbeResult decode(const std::string& text) {
   ::_exit(0);
 }
 
+using Clock = std::chrono::steady_clock;
+
 struct Child {
   std::size_t index;  // of the result
   pid_t pid;
   int from;  // the read end of its pipe
   std::string text;
+  Clock::time_point started;
 };
 
 ProbeResult ended(const Child& child) {
   int status = 0;
   while (::waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
+    return broken("the probe did not end within " + std::to_string(probe_deadline.count()) + " s");
   }
   if (WIFSIGNALED(status)) return broken("the probe was ended by signal " + std::to_string(WTERMSIG(status)));
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return broken("the probe failed");
@@ -100,9 +125,16 @@ int interrupting_signal() { return stop_signal; }
 std::vector<ProbeResult> probe_ports(const std::vector<int>& numbers) {
   std::vector<ProbeResult> results(numbers.size());
   struct sigaction action {};
-  action.sa_handler = note_signal;  // without SA_RESTART: poll() returns at once
+  action.sa_handler = note_signal;
   sigemptyset(&action.sa_mask);
   struct sigaction before[std::size(stopping_signals)];
+  // Blocked but while ppoll() waits, so that a signal between the look at stop_signal and the wait still
+  // ends the wait.
+  sigset_t stopping;
+  sigset_t unblocked;
+  sigemptyset(&stopping);
+  for (const int signal : stopping_signals) sigaddset(&stopping, signal);
+  pthread_sigmask(SIG_BLOCK, &stopping, &unblocked);
   for (std::size_t i = 0; i < std::size(stopping_signals); ++i) sigaction(stopping_signals[i], &action, &before[i]);
 
   std::vector<Child> running;
@@ -114,14 +146,14 @@ std::vector<ProbeResult> probe_ports(const std::vector<int>& numbers) {
       const pid_t pid = ::fork();
       if (pid == 0) {
         ::close(pipe_ends[0]);
-        probe_in_child(numbers[next], pipe_ends[1]);
+        probe_in_child(numbers[next], pipe_ends[1], unblocked);
       }
       ::close(pipe_ends[1]);
       if (pid < 0) {
         ::close(pipe_ends[0]);
         break;
       }
-      running.push_back({next++, pid, pipe_ends[0], {}});
+      running.push_back({next++, pid, pipe_ends[0], {}, Clock::now()});
     }
     if (running.empty()) {  // neither a pipe nor a process to be had
       for (; next < numbers.size(); ++next) results[next] = broken("no process for the probe");
@@ -130,7 +162,16 @@ std::vector<ProbeResult> probe_ports(const std::vector<int>& numbers) {
     std::vector<pollfd> waiting;
     waiting.reserve(running.size());
     for (const Child& child : running) waiting.push_back({child.from, POLLIN, 0});
-    if (::poll(waiting.data(), waiting.size(), -1) < 0) continue;  // EINTR: a signal, or a child ended
+    Clock::time_point first_due = Clock::time_point::max();
+    for (const Child& child : running) {
+      const Clock::time_point due = child.started + probe_deadline;
+      if (due <= Clock::now()) ::kill(child.pid, SIGKILL);  // its pipe closes, and it is collected below
+      first_due = std::min(first_due, due);
+    }
+    const auto wait = std::max(std::chrono::duration_cast<std::chrono::milliseconds>(first_due - Clock::now()),
+                               std::chrono::milliseconds(10));
+    const timespec timeout{static_cast<time_t>(wait.count() / 1000), static_cast<long>(wait.count() % 1000) * 1000000};
+    if (::ppoll(waiting.data(), waiting.size(), &timeout, &unblocked) <= 0) continue;  // a signal, or a deadline
     for (std::size_t i = waiting.size(); i-- > 0;) {
       if (waiting[i].revents == 0) continue;
       Child& child = running[i];
@@ -146,13 +187,23 @@ std::vector<ProbeResult> probe_ports(const std::vector<int>& numbers) {
       running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));
     }
   }
-  // Stopped by a signal: the children release their ports as they end.
+  // Stopped by a signal: each child ends the activation it is in and releases its port, or is killed.
+  for (const Child& child : running) ::kill(child.pid, SIGTERM);
+  const Clock::time_point give_up = Clock::now() + stop_allowance;
   for (const Child& child : running) {
-    ::kill(child.pid, SIGTERM);
+    int status = 0;
+    pid_t collected = 0;
+    while ((collected = ::waitpid(child.pid, &status, WNOHANG)) == 0 && Clock::now() < give_up) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (collected == 0) {
+      ::kill(child.pid, SIGKILL);
+      ::waitpid(child.pid, &status, 0);
+    }
     ::close(child.from);
-    ended(child);
   }
   for (std::size_t i = 0; i < std::size(stopping_signals); ++i) sigaction(stopping_signals[i], &before[i], nullptr);
+  pthread_sigmask(SIG_SETMASK, &unblocked, nullptr);
   return results;
 }
 

@@ -33,7 +33,9 @@ int port_number(const std::string& name) {
 // Every port the registry names is a COM<n>, which the library reaches by its number.
 std::string link_for_probing(const std::vector<PortInfo>& ports, std::vector<int>& probe_numbers) {
   probe_numbers.clear();
-  for (const PortInfo& port : ports) probe_numbers.push_back(port.number);
+  // A COM<n> given by name that the registry does not list is still port n.
+  for (const PortInfo& port : ports)
+    probe_numbers.push_back(port.number != 0 ? port.number : port_number(device_identity(port)));
   return {};
 }
 

@@ -191,7 +191,7 @@ std::string json(const std::vector<Row>& rows) {
   return text + (rows.empty() ? "]\n" : "\n]\n");
 }
 
-std::string udev_rules(const std::vector<Row>& rows, int first) {
+std::string udev_rules(const std::vector<Row>& rows, const std::vector<PortInfo>& listing, int first) {
   std::string text =
       "# Stable port numbers for the amplifiers kolmscan found: each USB adapter's tty is linked as\n"
       "# /dev/pekolm/com<n>, where the library opens port n. Install, then unplug and plug in again:\n"
@@ -200,19 +200,37 @@ std::string udev_rules(const std::vector<Row>& rows, int first) {
   for (const Row& row : rows) {
     if (!row.probe || row.probe->outcome != ProbeResult::Outcome::amplifier) continue;
     const PortInfo& port = row.port;
+    // A com<n> link to a tty that has a row of its own: the rule belongs to the tty.
+    if (port.vid_pid.empty() && !row.identity.empty() && std::any_of(rows.begin(), rows.end(), [&](const Row& other) {
+          return other.identity == row.identity && !other.port.vid_pid.empty();
+        })) {
+      continue;
+    }
     text += "# amplifier " + row.probe->serial_number + " on " + port.device;
     if (port.vid_pid.empty() || number > 255) {
       text += number > 255 ? ": no port number left\n" : ": not on a USB adapter, left as it is\n";
       continue;
     }
     // Two adapters that report one serial number (clones do) are told apart by their USB sockets.
-    const bool shared_serial = std::any_of(rows.begin(), rows.end(), [&](const Row& other) {
-      return other.port.vid_pid == port.vid_pid && other.port.serial == port.serial &&
-             other.port.usb_path != port.usb_path;
+    const bool shared_serial = std::any_of(listing.begin(), listing.end(), [&](const PortInfo& other) {
+      return other.vid_pid == port.vid_pid && other.serial == port.serial && other.usb_path != port.usb_path;
     });
     const bool by_serial = !port.serial.empty() && !shared_serial && udev_safe(port.serial);
     if (!by_serial && (port.usb_path.empty() || !udev_safe(port.usb_path))) {
       text += ": its adapter cannot be told from others, left as it is\n";
+      continue;
+    }
+    // An adapter with several ports: one rule for each of its interfaces. Ports that share an interface
+    // too cannot be told apart by a rule.
+    const auto on_adapter = [&](bool same_interface) {
+      return std::count_if(listing.begin(), listing.end(), [&](const PortInfo& other) {
+        return other.usb_path == port.usb_path && other.vid_pid == port.vid_pid &&
+               (!same_interface || other.usb_interface == port.usb_interface);
+      });
+    };
+    const bool several_ports = on_adapter(false) > 1;
+    if (several_ports && (on_adapter(true) > 1 || !udev_safe(port.usb_interface))) {
+      text += ": its adapter has more ports than a rule can tell apart, left as it is\n";
       continue;
     }
     if (!by_serial) {
@@ -226,13 +244,7 @@ std::string udev_rules(const std::vector<Row>& rows, int first) {
             "\", ATTRS{idProduct}==\"" + port.vid_pid.substr(colon + 1) + "\", ";
     text += by_serial ? "ATTRS{serial}==\"" + port.serial : "KERNELS==\"" + port.usb_path;
     text += "\", ";
-    // An adapter with several ports: one rule for each of its interfaces.
-    const bool several_ports = std::count_if(rows.begin(), rows.end(), [&](const Row& other) {
-                                 return other.port.usb_path == port.usb_path && other.port.vid_pid == port.vid_pid;
-                               }) > 1;
-    if (several_ports && udev_safe(port.usb_interface)) {
-      text += "ENV{ID_USB_INTERFACE_NUM}==\"" + port.usb_interface + "\", ";
-    }
+    if (several_ports) text += "ENV{ID_USB_INTERFACE_NUM}==\"" + port.usb_interface + "\", ";
     text += "SYMLINK+=\"pekolm/com" + std::to_string(number) + "\", MODE=\"0660\", GROUP=\"dialout\"\n";
     ++number;
   }

@@ -25,6 +25,7 @@ struct ProbeResult {
 struct Row {
   PortInfo port;
   std::optional<ProbeResult> probe;  // set when probed (or skipped) with --probe
+  std::string identity;              // device_identity(port) once probed: rows of one device share it
 };
 
 // One line per port under a heading, columns aligned; "-" where nothing is known.
@@ -37,7 +38,9 @@ std::string describe(const ProbeResult& probe);
 std::string json_string(const std::string& text);
 // udev rules that link each amplifier found on a USB adapter as /dev/pekolm/com<n>, n counting up from
 // `first`, keyed on the adapter's serial number or, for one without, on its USB path; a normal user in the
-// dialout group may open the link. Amplifiers elsewhere get a comment instead.
-std::string udev_rules(const std::vector<Row>& rows, int first);
+// dialout group may open the link. Amplifiers elsewhere get a comment instead. `listing` is every port of
+// the system, so that adapters that share a serial number or a USB interface are told apart also when
+// only some of them are in `rows`.
+std::string udev_rules(const std::vector<Row>& rows, const std::vector<PortInfo>& listing, int first);
 
 }  // namespace kolmscan

@@ -37,10 +37,13 @@ def test_a_device_path_opens_its_amplifier(simulated, monkeypatch, given):
     assert raised.value.name == "bad_port"
 
 
-@pytest.mark.parametrize("order", ["path first", "number first"])
+@pytest.mark.parametrize("order", ["path first", "number first", "relative PEKOLM_PORT_DIR"])
 def test_numbers_keep_their_device_beside_paths(simulated, monkeypatch, order):
     by_path, by_number = simulated(5), simulated(6)
     monkeypatch.setenv("PEKOLM_PORT_DIR", str(by_number.parent))
+    if order.startswith("relative"):
+        monkeypatch.chdir(by_number.parent.parent)
+        monkeypatch.setenv("PEKOLM_PORT_DIR", by_number.parent.name)  # the link must not lead nowhere
     path_amp, number_amp = pekolm.Amplifier(by_path), pekolm.Amplifier(6)
     first, second = (path_amp, number_amp) if order == "path first" else (number_amp, path_amp)
     with first, second:

@@ -255,7 +255,11 @@ TEST(PortList, UdevRulesLinkEachAmplifierOnAnAdapter) {
                                            {clone_a, found},
                                            {clone_b, found},
                                            {odd, found}};
-  const std::string rules = kolmscan::udev_rules(rows, 3);
+  std::vector<PortInfo> listing;
+  for (const kolmscan::Row& row : rows) {
+    if (row.probe->outcome == kolmscan::ProbeResult::Outcome::amplifier) listing.push_back(row.port);
+  }
+  const std::string rules = kolmscan::udev_rules(rows, listing, 3);
   const std::string expected =
       "# amplifier 00000042 on /dev/ttyS0: not on a USB adapter, left as it is\n"
       "# amplifier 00000042 on /dev/ttyUSB0\n"
@@ -286,6 +290,18 @@ TEST(PortList, UdevRulesLinkEachAmplifierOnAnAdapter) {
   ASSERT_GE(rules.size(), expected.size());
   EXPECT_EQ(rules.substr(rules.size() - expected.size()), expected) << rules;
   EXPECT_EQ(rules.rfind("# ", 0), 0U) << "how to install them comes first";
+  // Asked for one clone, or one port of the dual adapter, alone: the others of the system still count.
+  for (const std::size_t alone : {4, 6}) {
+    const std::string rule = kolmscan::udev_rules({rows[alone]}, listing, 1);
+    EXPECT_NE(rule.find(alone == 4 ? "ENV{ID_USB_INTERFACE_NUM}==\"00\"" : "KERNELS==\"3-1\""), std::string::npos)
+        << rule;
+  }
+  // Two ports on one interface of one adapter: no rule could tell them apart.
+  PortInfo twin = dual_a;
+  twin.device = "/dev/ttyUSB9";
+  listing.push_back(twin);
+  EXPECT_NE(kolmscan::udev_rules({rows[4]}, listing, 1).find("more ports than a rule can tell apart"),
+            std::string::npos);
 }
 
 // A port without a number gets a free one, in a folder of links that PEKOLM_PORT_DIR then names.

@@ -40,7 +40,9 @@ def device_for(number: int, port_dir: str | None, platform: str | None = None) -
     if (platform or sys.platform) == "win32":
         return f"\\\\.\\COM{number}", f"port {number} is \\\\.\\COM{number}"
     if port_dir:
-        # Joined as the library joins them, a doubled slash and all.
+        # Joined as the library joins them, a doubled slash and all; absolute, since a link in the folder of
+        # links made from it must lead to it from there.
+        port_dir = os.path.abspath(port_dir) if not os.path.isabs(port_dir) else port_dir
         return (f"{port_dir}/com{number}",
                 f"port {number} is $PEKOLM_PORT_DIR/com{number}, PEKOLM_PORT_DIR being {port_dir}")
     default = default_port_dir()
@@ -113,7 +115,14 @@ class _Folder:
         self._activating = 0
 
     def _forget_after_fork(self):
-        # The child has forgotten every port (the library's fork handler); the folder is the parent's.
+        # The child has forgotten every port (the library's fork handler); the folder is the parent's, and
+        # the child's numbers (and those of programs it starts) must lead where the user's setting leads.
+        original = self.user_port_dir()
+        if os.environ.get(PORT_DIR) in self._ours:
+            if original is None:
+                os.environ.pop(PORT_DIR, None)
+            else:
+                os.environ[PORT_DIR] = original
         self._reset()
 
     def user_port_dir(self) -> str | None:

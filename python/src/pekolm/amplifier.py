@@ -31,7 +31,7 @@ _MAX_SETS = _INT_MAX // 4
 _BOUNDS = {"buffer_size": (1, MAX_BUFFER_SIZE), "flags": (0, _INT_MAX)}
 # Activation failures after which a port number may have led elsewhere than meant (a missing device, or one
 # where no amplifier answers): the error then says how the number maps.
-_MAPPING_CODES = {errno.ENOENT, ANSWER_TIMEOUT} | ({3} if sys.platform == "win32" else set())  # PATH_NOT_FOUND
+_MAPPING_CODES = {errno.ENOENT, errno.ENXIO, errno.ENODEV, errno.EIO, ANSWER_TIMEOUT} | ({3} if sys.platform == "win32" else set())  # PATH_NOT_FOUND
 
 
 def _shown(number: int) -> str:

@@ -116,7 +116,8 @@ def run_kolmscan(arguments: list[str]) -> tuple[str, int]:
     command = [program, *arguments]
     shown = " ".join(["kolmscan", *arguments])
     try:
-        done = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, text=True,
+        done = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, encoding="utf-8",
+                              errors="replace",
                               env=_ports.folder.user_environment())
     except OSError as error:
         how = "PEKOLM_KOLMSCAN names" if os.environ.get("PEKOLM_KOLMSCAN") else "found on PATH:"
