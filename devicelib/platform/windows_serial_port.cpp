@@ -1,93 +1,26 @@
-// Serial ports on Windows: the communications API with synchronous reads that return at once (the port's
-// read time-outs), and a wait that looks at the driver's input count between 1 ms waits on a wake event.
-//
-// A blocking wait on the port itself is not used: WaitCommEvent and overlapped reads are unreliable on
-// emulated ports, and PurgeComm cannot be relied on to abort a blocked read. The 1 ms waits cost almost
-// nothing with the timer period lowered to 1 ms while a port is open (otherwise a wait lasts a 15.6 ms tick).
-#include <windows.h>
-// windows.h first: timeapi.h needs its types.
-#include <timeapi.h>
+// Serial ports on Windows: opening COM<n>, its line settings, and how its errors are read. The receive
+// paths are in windows_overlapped_port.cpp and windows_polled_port.cpp.
+#include "platform/windows_serial_port.h"
 
-#include <cstdio>
 #include <string>
 
-#include "platform/serial_port.h"
-
 namespace pekolm::platform {
-namespace {
 
-// Errors after which the port will never deliver again: an unplugged adapter, a closed handle.
-bool went_away(DWORD os_error) {
-  return os_error == ERROR_BAD_COMMAND || os_error == ERROR_DEVICE_NOT_CONNECTED || os_error == ERROR_GEN_FAILURE ||
-         os_error == ERROR_INVALID_HANDLE || os_error == ERROR_ACCESS_DENIED || os_error == ERROR_FILE_NOT_FOUND;
-}
+namespace windows {
+namespace {
 
 int last_error() { return static_cast<int>(GetLastError()); }
 
-class WindowsSerialPort final : public SerialPort {
- public:
-  WindowsSerialPort(HANDLE port, HANDLE wake) : port_(port), wake_(wake) { timeBeginPeriod(1); }
-  ~WindowsSerialPort() override {
-    CloseHandle(port_);
-    CloseHandle(wake_);
-    timeEndPeriod(1);
-  }
-
-  IoResult read(std::uint8_t* destination, std::size_t max) override {
-    DWORD got = 0;
-    if (ReadFile(port_, destination, static_cast<DWORD>(max), &got, nullptr)) return {got, 0};
-    const DWORD error = GetLastError();
-    // A purge aborted the read: nothing arrived.
-    if (error == ERROR_OPERATION_ABORTED || error == ERROR_IO_PENDING) return {0, 0};
-    return {0, static_cast<int>(error), went_away(error)};
-  }
-
-  IoResult write(const std::uint8_t* source, std::size_t count) override {
-    // The port's write time-outs (100 ms + 2 ms a byte) end a write held up by flow control.
-    DWORD written = 0;
-    if (!WriteFile(port_, source, static_cast<DWORD>(count), &written, nullptr)) return {written, last_error()};
-    return {written, 0};
-  }
-
-  IoResult receive(std::uint8_t* destination, std::size_t max) override {
-    for (;;) {
-      DWORD errors = 0;
-      COMSTAT status{};
-      if (!ClearCommError(port_, &errors, &status)) {
-        const DWORD error = GetLastError();
-        if (went_away(error)) return {0, static_cast<int>(error), true};
-        status.cbInQue = 1;  // let the read find out and report it
-      }
-      if (status.cbInQue > 0) return read(destination, max);
-      if (WaitForSingleObject(wake_, 1) == WAIT_OBJECT_0) return {0, 0, false, true};
-    }
-  }
-
-  void wait_for_interrupt() override { WaitForSingleObject(wake_, INFINITE); }
-  // An auto-reset event: a wake that comes while nobody waits is kept for the next wait.
-  void interrupt_wait() override { SetEvent(wake_); }
-
-  int purge_input() override { return PurgeComm(port_, PURGE_RXABORT | PURGE_RXCLEAR) ? 0 : last_error(); }
-  int purge_all() override {
-    return PurgeComm(port_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) ? 0 : last_error();
-  }
-
-  bool read_cts(bool& cts_on) override {
-    DWORD status = 0;
-    if (!GetCommModemStatus(port_, &status)) return false;
-    cts_on = (status & MS_CTS_ON) != 0;
-    return true;
-  }
-
- private:
-  HANDLE port_;
-  HANDLE wake_;
-};
+// Not in every SDK's headers: STATUS_NO_SUCH_DEVICE as the system maps it.
+constexpr DWORD error_no_such_device = 433;
 
 // Time-outs, line settings and queue sizes, in this order; returns 0 or the OS error code.
-int configure(HANDLE port, const LineSettings& settings) {
-  // A read returns at once with what has arrived; a write gives up after 100 ms + 2 ms a byte.
-  COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 2, 100};
+int configure(HANDLE port, const LineSettings& settings, IoMode mode) {
+  // A write gives up after 100 ms + 2 ms a byte. An overlapped read waits for all it asked for, since the
+  // receive thread asks only for one byte or for what the driver already holds; a polled read returns at
+  // once with what has arrived.
+  COMMTIMEOUTS timeouts{0, 0, 0, 2, 100};
+  if (mode == IoMode::polled) timeouts.ReadIntervalTimeout = MAXDWORD;
   if (!SetCommTimeouts(port, &timeouts)) return last_error();
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
@@ -115,18 +48,100 @@ int configure(HANDLE port, const LineSettings& settings) {
   return 0;
 }
 
+// What a driver answers CreateFile with when it cannot do overlapped I/O.
+bool refuses_overlapped(DWORD os_error) {
+  return os_error == ERROR_INVALID_PARAMETER || os_error == ERROR_NOT_SUPPORTED || os_error == ERROR_INVALID_FUNCTION;
+}
+
 }  // namespace
 
-std::string device_path(int port_number) { return "\\\\.\\COM" + std::to_string(port_number); }
+bool went_away(DWORD os_error) {
+  switch (os_error) {
+    // The codes the system maps a driver's removal statuses to (RtlNtStatusToDosError): STATUS_DELETE_PENDING
+    // (a handle on a device being removed) to ERROR_ACCESS_DENIED, STATUS_DEVICE_NOT_READY and
+    // STATUS_DEVICE_OFF_LINE to ERROR_NOT_READY, STATUS_DEVICE_DOES_NOT_EXIST to ERROR_DEV_NOT_EXIST,
+    // STATUS_NO_SUCH_DEVICE to 433, STATUS_DEVICE_NOT_CONNECTED to ERROR_DEVICE_NOT_CONNECTED and
+    // STATUS_DEVICE_REMOVED to ERROR_DEVICE_REMOVED. USB serial drivers complete the reads of an unplugged
+    // adapter with one of these, or with STATUS_UNSUCCESSFUL (ERROR_GEN_FAILURE) or an invalid request
+    // (ERROR_BAD_COMMAND); a device whose object is gone fails with ERROR_FILE_NOT_FOUND, a closed handle
+    // with ERROR_INVALID_HANDLE.
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_NOT_READY:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEV_NOT_EXIST:
+    case error_no_such_device:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+      return true;
+    default:
+      return false;
+  }
+}
 
-std::unique_ptr<SerialPort> open_system_serial_port(int port_number, const LineSettings& settings, int& os_error) {
+DWORD line_error(DWORD comm_errors) {
+  // The system's own codes for the statuses a driver reports these with: STATUS_DATA_OVERRUN (bytes lost)
+  // maps to ERROR_IO_DEVICE, STATUS_PARITY_ERROR and STATUS_DATA_ERROR (bytes damaged) to ERROR_CRC. Lost
+  // bytes weigh more: they are the ones reported when both happened.
+  if ((comm_errors & (CE_OVERRUN | CE_RXOVER)) != 0) return ERROR_IO_DEVICE;
+  if ((comm_errors & (CE_FRAME | CE_RXPARITY | CE_BREAK)) != 0) return ERROR_CRC;
+  return 0;
+}
+
+PortBase::~PortBase() {
+  CloseHandle(port_);
+  CloseHandle(wake_);
+}
+
+bool PortBase::read_cts(bool& cts_on) {
+  DWORD status = 0;
+  if (!GetCommModemStatus(port_, &status)) return false;
+  cts_on = (status & MS_CTS_ON) != 0;
+  return true;
+}
+
+DWORD PortBase::queued_input(DWORD& os_error) {
+  DWORD errors = 0;
+  COMSTAT status{};
+  os_error = 0;
+  if (!ClearCommError(port_, &errors, &status)) {
+    os_error = GetLastError();
+    return 0;
+  }
+  if (DWORD error = line_error(errors); error != 0) line_error_ = error;
+  return status.cbInQue;
+}
+
+DWORD PortBase::take_line_error() {
+  const DWORD error = line_error_;
+  line_error_ = 0;
+  return error;
+}
+
+IoResult PortBase::after_failed_read(DWORD reported) {
+  ++aborts_in_row_;
+  DWORD ignored = 0;
+  queued_input(ignored);
+  const DWORD pause_ms = aborts_in_row_ < 7 ? DWORD{1} << aborts_in_row_ : 100;
+  if (WaitForSingleObject(wake_, pause_ms) == WAIT_OBJECT_0) return {0, 0, false, true};
+  if (reported != 0 && aborts_in_row_ >= aborts_reported_after) return {0, static_cast<int>(reported)};
+  return {};
+}
+
+std::unique_ptr<SerialPort> open_port(int port_number, const LineSettings& settings, IoMode mode, int& os_error) {
   const std::string name = device_path(port_number);
-  HANDLE port = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  const DWORD flags = mode == IoMode::overlapped ? FILE_FLAG_OVERLAPPED : 0;
+  HANDLE port = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags, nullptr);
   if (port == INVALID_HANDLE_VALUE) {
     os_error = last_error();
+    if (mode == IoMode::overlapped && refuses_overlapped(GetLastError())) {
+      return open_port(port_number, settings, IoMode::polled, os_error);
+    }
     return nullptr;
   }
-  if (int error = configure(port, settings); error != 0) {
+  if (int error = configure(port, settings, mode); error != 0) {
     os_error = error;
     CloseHandle(port);
     return nullptr;
@@ -137,7 +152,18 @@ std::unique_ptr<SerialPort> open_system_serial_port(int port_number, const LineS
     CloseHandle(port);
     return nullptr;
   }
-  return std::make_unique<WindowsSerialPort>(port, wake);
+  if (mode == IoMode::polled) return make_polled_port(port, wake);
+  return make_overlapped_port(port, wake, os_error);
+}
+
+HANDLE handle_of(SerialPort& port) { return static_cast<PortBase&>(port).handle(); }
+
+}  // namespace windows
+
+std::string device_path(int port_number) { return "\\\\.\\COM" + std::to_string(port_number); }
+
+std::unique_ptr<SerialPort> open_system_serial_port(int port_number, const LineSettings& settings, int& os_error) {
+  return windows::open_port(port_number, settings, windows::IoMode::overlapped, os_error);
 }
 
 }  // namespace pekolm::platform

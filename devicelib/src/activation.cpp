@@ -175,9 +175,12 @@ namespace {
 struct UnloadHook {
   ~UnloadHook() {
     if (platform::unloading_with_process()) return;
-    ports::for_each_open([](int port) {
-      if (std::shared_ptr<Device> device = ports::find_open(port)) teardown(device, Teardown::unload);
+    bool let_go = false;
+    ports::for_each_open([&let_go](int port) {
+      if (std::shared_ptr<Device> device = ports::find_open(port)) let_go |= teardown(device, Teardown::unload);
     });
+    // Once for all ports, not once a port: the threads end side by side.
+    if (let_go && !platform::can_join_during_unload()) ReceiveThread::finished_threads_leave();
   }
 } unload_hook;
 

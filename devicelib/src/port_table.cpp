@@ -79,7 +79,7 @@ void strand(int port, const std::shared_ptr<Device>& device) {
   table().stranded[port] = device;
 }
 
-void for_each_open(void (*visit)(int port)) {
+void for_each_open(const std::function<void(int port)>& visit) {
   // No allocation under the lock, which a fork's prepare handler takes too.
   std::array<int, last_port + 1> open_ports{};
   std::size_t count = 0;

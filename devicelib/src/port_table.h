@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "device.h"
@@ -31,6 +32,6 @@ void vacate(int port, const Device* device);
 // Notes a released device whose receive thread was left behind with the port.
 void strand(int port, const std::shared_ptr<Device>& device);
 // The devices in slots that are open, in slot order (for unloading).
-void for_each_open(void (*visit)(int port));
+void for_each_open(const std::function<void(int port)>& visit);
 
 }  // namespace pekolm::ports

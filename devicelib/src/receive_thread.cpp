@@ -1,6 +1,7 @@
 // Receive thread and the decoder's sink on a device: see receive_thread.h.
 #include "receive_thread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -72,18 +73,22 @@ bool ReceiveThread::stop(Device& device, bool unloading) {
     thread_.join();
     return true;
   }
+  // A thread let go here that has finished its work has only to return and end, a few instructions of this
+  // library's code: the unload waits for all of them at once (finished_threads_leave).
   thread_.detach();
-  // A thread that has finished its work has only to return and end, a few instructions of this library's
-  // code; once the unload is over they are gone. Let it get past them first.
-  if (finished) std::this_thread::sleep_for(20ms);
   return finished;
 }
+
+void ReceiveThread::finished_threads_leave() { std::this_thread::sleep_for(20ms); }
 
 void ReceiveThread::run(Device& device) {
   Reassembly reassembly;
   DeviceSink sink(device);
   // Set when the last read filled the buffer and the port may hold more: read again before waiting.
   bool read_first = true;
+  // Failed reads in a row: a port that fails every read is read ever more slowly, never in a spin. The
+  // driver keeps what arrives meanwhile, so the longest pause loses nothing.
+  int failures_in_row = 0;
 
   while (!stop_requested_.load()) {
     const std::size_t room = reassembly.free_size();
@@ -106,10 +111,12 @@ void ReceiveThread::run(Device& device) {
         device.gone_error = static_cast<std::uint32_t>(read.error);
         device.answer_event.set();
       } else {
-        std::this_thread::sleep_for(1ms);
+        failures_in_row = std::min(failures_in_row + 1, 7);
+        std::this_thread::sleep_for(1ms * (1 << (failures_in_row - 1)));  // 1 ms, doubling up to 64 ms
       }
       continue;
     }
+    failures_in_row = 0;
 
     if (device.clear_requested.load()) {
       // Honour the clear: the partial frame and this read's bytes are dropped.

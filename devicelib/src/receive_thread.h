@@ -31,6 +31,9 @@ class ReceiveThread {
   // and the port stays open. Where the system forbids joining during an unload, a thread that has finished
   // is let go instead.
   bool stop(Device& device, bool unloading = false);
+  // Before the library's code goes away: gives the threads that stop() let go of after they finished the
+  // time to return from it.
+  static void finished_threads_leave();
 
   static constexpr std::chrono::seconds stop_limit{2};
 

@@ -158,6 +158,28 @@ TEST_F(FakePort, ReadErrorIsReportedAsTheReceiveError) {
   ASSERT_TRUE(eventually([] { return Kolmreceived(40, 0) == 1; }));
 }
 
+// A driver that fails every read (as some abort every read after a line error) must not be read in a spin:
+// the pauses between the reads grow.
+TEST_F(FakePort, ReadErrorThatPersistsIsReportedWithoutASpinAndEnds) {
+  ASSERT_EQ(KolmactExt(40, 9600, 16), 0);
+  {
+    std::lock_guard lock(line->mutex);
+    line->read_error = 995;
+    line->read_error_persists = true;
+  }
+  line->changed.notify_all();
+  std::this_thread::sleep_for(1s);
+  {
+    std::lock_guard lock(line->mutex);
+    EXPECT_GT(line->failed_reads, 3);
+    EXPECT_LT(line->failed_reads, 100);  // a 1 ms pause alone would allow 1000
+    line->read_error = 0;
+  }
+  EXPECT_EQ(KolmgetLastError(40), 995);
+  line->push(value_frame(1, 2, 3, 4));
+  ASSERT_TRUE(eventually([] { return Kolmreceived(40, 0) == 1; }));
+}
+
 TEST_F(FakePort, DeviceThatGoesAwayFailsCleanlyAndCanBeReleased) {
   ASSERT_EQ(KolmactExt(40, 9600, 16), 0);
   {

@@ -16,7 +16,10 @@ class FakeSerialPort final : public pekolm::platform::SerialPort {
 
   pekolm::platform::IoResult read(std::uint8_t* destination, std::size_t max) override {
     std::lock_guard lock(line_->mutex);
-    if (line_->read_error != 0) return {0, std::exchange(line_->read_error, 0)};
+    if (line_->read_error != 0) {
+      ++line_->failed_reads;
+      return {0, line_->read_error_persists ? line_->read_error : std::exchange(line_->read_error, 0)};
+    }
     if (line_->hung_up) return {0, EIO, true};
     std::size_t n = 0;
     while (n < max && !line_->incoming.empty()) {

@@ -39,7 +39,9 @@ struct FakeLine {
   std::optional<std::chrono::steady_clock::time_point> cts_on_at;  // CTS rises then (never if empty)
   bool hung_up = false;                                            // the device went away
   bool deaf = false;                                               // no interrupt ends a waiting receive
-  int read_error = 0;                                              // the next read fails with this errno (once)
+  int read_error = 0;                                              // the next read fails with this errno...
+  bool read_error_persists = false;                                // ...or every read does, while set
+  int failed_reads = 0;                                            // reads failed with read_error
   int purges = 0;                                                  // purge calls seen
 
   FakeLine();
