@@ -107,7 +107,8 @@ consumer() {
   local arch=$1 dir=$2 out=$work/consumer-$1
   mkdir "$out"
   "$arch-w64-mingw32-gcc-posix" -Wall -Werror -I"$tree/include" tests/consumer/firmware_check.c \
-    "$dir/lib/pekolm.lib" -static -o "$out/firmware_check.exe" || fail "firmware_check does not link with ${dir#"$tree"}/lib/pekolm.lib"
+    "$dir/lib/pekolm.lib" -static -o "$out/firmware_check.exe" ||
+    fail "firmware_check does not link with ${dir#"$tree"}/lib/pekolm.lib"
   "$arch-w64-mingw32-objdump" -p "$out/firmware_check.exe" | grep 'DLL Name: pekolm.dll' >/dev/null ||
     fail "firmware_check.exe does not import pekolm.dll"
   cp "$dir/bin/pekolm.dll" "$out/"
