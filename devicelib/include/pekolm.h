@@ -11,6 +11,10 @@
  * Ports. The first argument of every function (but KolmdllVersion) is the port number 1..255. On Linux,
  * port n is the device $PEKOLM_PORT_DIR/com<n> when that environment variable is set, else the link
  * /dev/pekolm/com<n> where it exists (as udev rules make them for USB adapters), else /dev/ttyS<n-1>.
+ * On Windows port n is COM<n>, opened for overlapped I/O, so that a silent port costs no wake-up. A driver
+ * that refuses overlapped handles (CreateFile fails with ERROR_INVALID_PARAMETER, ERROR_NOT_SUPPORTED or
+ * ERROR_INVALID_FUNCTION) gets a port that looks for input every millisecond instead, with the system's
+ * timer period at 1 ms while such a port is open.
  * A port is opened exclusively: a second open of the same device, by this or another process, fails.
  *
  * Results. Functions that only act return 0 on success; functions that report a value return it; the read
@@ -37,6 +41,11 @@
  *   plain errno          opening or configuring the port failed (ENOENT = 2 for a missing device, EBUSY = 16
  *                        when another program has it open), or the receive thread's read failed (EIO = 5
  *                        when the device went away)
+ * On Windows the system's codes are GetLastError codes: ERROR_FILE_NOT_FOUND (2) for a missing port,
+ * ERROR_ACCESS_DENIED (5) when another program has it open; a device that went away gives one of 2, 5, 6,
+ * 21, 22, 31, 55, 433, 1167 or 1617. Line errors are receive-thread errors too: ERROR_IO_DEVICE (1117) for
+ * bytes lost in an overrun, ERROR_CRC (23) for framing and parity errors and breaks; reads that the driver
+ * aborts three times in a row give ERROR_OPERATION_ABORTED (995).
  *
  * Every function can leave 0x30000101. The comments below name the other codes each can leave, using:
  *   "send"   the function writes commands: 0x20000000 | errno, 0x300000F5.

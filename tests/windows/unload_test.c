@@ -9,8 +9,14 @@
 typedef int (*activate_fn)(int, int, int, int);
 typedef int (*port_fn)(int);
 
+/* unload_test [PORT...] (default 9): every port given is open and streaming at each unload. */
 int main(int argc, char** argv) {
-  const int port = argc > 1 ? atoi(argv[1]) : 9;
+  int ports[255] = {9};
+  int count = 1;
+  if (argc > 1) {
+    for (count = 0; count + 1 < argc && count < 255; ++count) ports[count] = atoi(argv[count + 1]);
+  }
+  const int port = ports[0];
   for (int round = 1; round <= 2; ++round) {
     HMODULE library = LoadLibraryA("pekolm.dll");
     if (library == NULL) {
@@ -24,18 +30,20 @@ int main(int argc, char** argv) {
       printf("round %d: an ordinal is missing\n", round);
       return 1;
     }
-    if (activate(port, 115200, 1000, 0) != 0) {
-      printf("round %d: activation failed with 0x%X\n", round, get_last_error(port));
-      return 1;
+    for (int i = 0; i < count; ++i) {
+      if (activate(ports[i], 115200, 1000, 0) != 0) {
+        printf("round %d: activation of port %d failed with 0x%X\n", round, ports[i], get_last_error(ports[i]));
+        return 1;
+      }
+      start(ports[i]);
     }
-    start(port);
     Sleep(200);
     const DWORD before = GetTickCount();
     if (!FreeLibrary(library)) {
       printf("round %d: FreeLibrary failed with %lu\n", round, GetLastError());
       return 1;
     }
-    printf("round %d: unloaded in %lu ms\n", round, GetTickCount() - before);
+    printf("round %d: unloaded in %lu ms with %d ports open\n", round, GetTickCount() - before, count);
   }
   printf("unloaded twice with the port open\n");
   /* Last, the process ends with a port open: the system has ended the receive thread by then, and the
