@@ -10,20 +10,29 @@ packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev clang
   pkg-config dpkg-dev file man-db lintian
   python3-numpy python3-matplotlib python3-pytest python3-venv python3-setuptools python3-pip python3-wheel)
 apt_options=()
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
 if [ "${1:-}" = --windows ]; then
   # The Windows tree: the mingw-w64 cross compilers with the posix thread model (the win32 one has no
   # std::thread) and wine to run what they build; without its recommendations wine needs no display and a
   # fraction of the disk.
   packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64)
   apt_options=(--no-install-recommends)
+  # The 32-bit programs need wine's i386 half, which only an amd64 machine with i386 enabled can install.
+  if [ "$(dpkg --print-architecture)" = amd64 ]; then
+    packages+=(wine32:i386)
+    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+  fi
 fi
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
 done
 if ((${#missing[@]})); then
-  sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  $sudo apt-get update -q
+  # Another apt or dpkg (an unattended upgrade, a second build) may hold the lock for a while: wait for it.
+  apt_options+=(-o DPkg::Lock::Timeout=600)
+  # A list that fails to download (a mirror amid a sync) need not stop the install: apt says which, and
+  # the install fails only where a package needs it.
+  $sudo apt-get update -q -o DPkg::Lock::Timeout=600 || echo "install-deps: apt-get update failed in part" >&2
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${apt_options[@]}" "${missing[@]}"
 fi

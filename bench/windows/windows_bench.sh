@@ -37,13 +37,19 @@ wineserver -k || true
 wineserver -w
 
 ticks=$(getconf CLK_TCK)
-# CPU seconds wineserver has spent so far (0 while none runs).
+# wineserver of this prefix (other prefixes may have servers of their own): it works in a folder named by
+# the prefix's device and inode.
+server_dir=$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
+# CPU seconds this prefix's wineserver has spent so far (0 while none runs).
 wineserver_cpu() {
   local pid
-  pid=$(pgrep -f '^[^ ]*wineserver' | head -1 || true)
-  [ -n "$pid" ] || { echo 0; return; }
-  # Fields 14 and 15 of stat, counted after the parenthesised name, which may hold spaces.
-  awk -v t="$ticks" '{ sub(/^.*\) /, ""); print ($12 + $13) / t }' "/proc/$pid/stat"
+  for pid in $(pgrep -f wineserver || true); do
+    [ "$(basename "$(readlink "/proc/$pid/cwd" 2>/dev/null)")" = "$server_dir" ] || continue
+    # Fields 14 and 15 of stat, counted after the parenthesised name, which may hold spaces.
+    awk -v t="$ticks" '{ sub(/^.*\) /, ""); print ($12 + $13) / t }' "/proc/$pid/stat"
+    return
+  done
+  echo 0
 }
 
 # run KIND SECONDS on|off PORTS...: KIND linux or wine; prints "program_cpu server_cpu samples".

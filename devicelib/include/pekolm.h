@@ -97,6 +97,15 @@
 #define PEKOLM_CXX_API
 #endif
 
+/* Every export uses the C calling convention, named in each declaration so that a caller compiled with
+ * another default (MSVC's /Gz or /Gr, gcc's -mrtd on 32-bit Windows) still calls the DLL as it was built.
+ * It stands between the return type and the name, where both MSVC and gcc take it. */
+#if defined(_WIN32)
+#define PEKOLM_CALL __cdecl
+#else
+#define PEKOLM_CALL
+#endif
+
 /* No function lets an exception out; C++ callers may rely on it. */
 #ifdef __cplusplus
 #define PEKOLM_NOEXCEPT noexcept
@@ -111,14 +120,14 @@ extern "C" {
 /* ---- library and errors ---- */
 
 /* Library version, major << 16 | minor: 0x10009 (1.9). Needs no port; never fails. */
-PEKOLM_API int KolmdllVersion(void) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmdllVersion(void) PEKOLM_NOEXCEPT;
 /* The pending error code for the port, cleared by the call; 0 when nothing is pending. One call reports one
  * code: a failed activation of this port first, then an error of its receive thread, then the last failed
  * operation on it. For a port that is not open it reports the library-wide code: that of the last failed
  * activation or of the last call that found no open port (0x30000101), whichever port that was. Never
  * fails; clearing a receive-thread error may wait up to 20 s for the value buffers (the code then stays
  * pending). */
-PEKOLM_API int KolmgetLastError(int port) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmgetLastError(int port) PEKOLM_NOEXCEPT;
 
 /* The library's own error codes, by name, and what each means. Any other code comes from the system:
  * plain, or with PEKOLM_E_WRITE_FAILED or'ed in when writing a command failed (the rest is then the system's
@@ -209,15 +218,15 @@ static PEKOLM_INLINE const char* pekolm_error_text(int code) {
  * Blocks: 500 ms (2000 ms) settle, up to 3 s for CTS, then up to 6 s per query (mode up to 5 times with
  * 0x100, transmission mode, firmware version): 0.5 s at the least, about 22 s (48 s with 0x100) at the most.
  * A failed activation leaves the port closed. */
-PEKOLM_API int KolmactivateExtended(int port, int baud, int bufferSize, int flags) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmactivateExtended(int port, int baud, int bufferSize, int flags) PEKOLM_NOEXCEPT;
 /* KolmactivateExtended with flags 0. */
-PEKOLM_API int KolmactExt(int port, int baud, int bufferSize) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmactExt(int port, int baud, int bufferSize) PEKOLM_NOEXCEPT;
 /* Stops the receive thread and closes the port. Cuts short the waits of other threads' calls on the port,
  * then blocks until those calls have left and the receive thread has ended (normally a few milliseconds; a
  * receive thread that cannot be woken is given 2 s, then left behind holding the device, which a later
  * activation then finds busy, and the library, which stays loaded). Fails with 0x30000101 when the port
  * is not open or another thread is already releasing it. */
-PEKOLM_API int Kolmrelease(int port) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL Kolmrelease(int port) PEKOLM_NOEXCEPT;
 
 /* ---- measured values (channels 1..4) ----
  * These take the buffer lock, which waits up to 20 s (then 0x300000F0; normally it is free at once). */
@@ -227,53 +236,54 @@ PEKOLM_API int Kolmrelease(int port) PEKOLM_NOEXCEPT;
  * receive-thread error (not that of a device gone away).
  * Blocks until the receive thread acknowledges (normally within milliseconds; no time limit but a release)
  * and while another thread's clear on the same port runs. Codes: 0x300000F0. */
-PEKOLM_API int KolmclearDLLbuffer(int port) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmclearDLLbuffer(int port) PEKOLM_NOEXCEPT;
 /* Values waiting: channel 1..4 that channel's count; 0 the smallest count (complete sets of four);
  * 5 the largest. Another channel: -1 without an error code. Ignores a pending receive-thread error.
  * Codes: 0x300000F0. */
-PEKOLM_API int Kolmreceived(int port, int channel) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL Kolmreceived(int port, int channel) PEKOLM_NOEXCEPT;
 /* Takes the oldest value of channel 1..4 into *value: 1 taken, 0 none there.
  * While the receive thread reports an error: -1, nothing taken, and KolmgetLastError reports that error
  * (after which reads work again). Codes: 0x30000100 (channel, NULL), 0x300000F0. */
-PEKOLM_API int Kolmread(int port, int channel, double* value) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL Kolmread(int port, int channel, double* value) PEKOLM_NOEXCEPT;
 /* Takes the oldest value of every channel: 1 taken, 0 some channel empty (nothing taken).
  * Receive-thread error and codes as for Kolmread (0x30000100 for a NULL pointer). */
-PEKOLM_API int KolmreadAll(int port, double* ch1, double* ch2, double* ch3, double* ch4) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmreadAll(int port, double* ch1, double* ch2, double* ch3, double* ch4) PEKOLM_NOEXCEPT;
 /* Takes up to maxCount values, oldest first, into values[] (room for maxCount doubles) and their number
  * into *count. channel 1..4: values of that channel; channel 0: complete sets, channels 1..4 in turn
  * (values[4k..4k+3] hold set k; maxCount must be a multiple of 4). Returns 1 taken, 0 none there (*count 0).
  * While the receive thread reports an error the values are taken all the same and the result is -1.
  * Codes: 0x30000100 (channel outside 0..4, maxCount < 1 or not a multiple of 4 for channel 0, NULL),
  * 0x300000F0 (then *count is not written). */
-PEKOLM_API int KolmreadMultiple(int port, int channel, double* values, int maxCount, int* count) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmreadMultiple(int port, int channel, double* values, int maxCount,
+                                            int* count) PEKOLM_NOEXCEPT;
 
 /* ---- transmission ---- */
 
 /* Start (0x24) and stop (0x23) the continuous transmission of measured values. Codes: send. */
-PEKOLM_API int KolmstartTX(int port) PEKOLM_NOEXCEPT;
-PEKOLM_API int KolmstopTX(int port) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmstartTX(int port) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmstopTX(int port) PEKOLM_NOEXCEPT;
 
 /* ---- zero, parameter sets, mode, firmware, single value ---- */
 
 /* Zeroes channel 1..4, or all four with 0 (four commands, no pause; all four are sent even after a failed
  * one, whose code is kept). Codes: 0x30000100, send. */
-PEKOLM_API int KolmsetZero(int port, int channel) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmsetZero(int port, int channel) PEKOLM_NOEXCEPT;
 /* Stores the amplifier's current settings as parameter set 1..3. Codes: 0x30000100, send. */
-PEKOLM_API int KolmsaveAll(int port, int set) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmsaveAll(int port, int set) PEKOLM_NOEXCEPT;
 /* Loads parameter set 1..3, then pauses 500 ms (also after a failed write) so that the amplifier can take
  * it over. Codes: 0x30000100, send. */
-PEKOLM_API int KolmgetAll(int port, int set) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmgetAll(int port, int set) PEKOLM_NOEXCEPT;
 /* Sets operating mode 0..2; code: the access code, exactly 6 characters, sent as they stand.
  * Codes: 0x30000100 (mode, then code), send. */
-PEKOLM_API int KolmsetMode(int port, int mode, const char* code) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmsetMode(int port, int mode, const char* code) PEKOLM_NOEXCEPT;
 /* Operating mode 0..255 as the amplifier reports it. Codes: query. */
-PEKOLM_API int KolmgetMode(int port) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmgetMode(int port) PEKOLM_NOEXCEPT;
 /* Firmware version 0..255 as the amplifier reports it now (the version read at activation decides which
  * functions are available). Codes: query. */
-PEKOLM_API int KolmfirmwareVersion(int port) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmfirmwareVersion(int port) PEKOLM_NOEXCEPT;
 /* Asks for one measured value (0x3B); it arrives through the value buffers, not through this call.
  * Codes: send. */
-PEKOLM_API int KolmgetValue(int port) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmgetValue(int port) PEKOLM_NOEXCEPT;
 
 /* ---- data rate ----
  * The amplifier's rates, in hertz, and their codes:
@@ -288,18 +298,18 @@ PEKOLM_API int KolmgetValue(int port) PEKOLM_NOEXCEPT;
 /* Sets the data rate from a frequency in hertz, 0.625..250 and at most the port's highest rate: the next
  * rate of the table up, or the one below it where that exceeds the port's highest rate (80 Hz at 9600 baud
  * sets 25 Hz). Codes: 0x30000100 (out of range, NaN, above the port's highest rate), send. */
-PEKOLM_API int KolmwriteFreq(int port, double rate) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmwriteFreq(int port, double rate) PEKOLM_NOEXCEPT;
 /* The amplifier's data rate in hertz, any rate of the table, or -1.0.
  * Codes: query, 0x30000060 (a code not in the table). */
-PEKOLM_API double KolmreadFreq(int port) PEKOLM_NOEXCEPT;
+PEKOLM_API double PEKOLM_CALL KolmreadFreq(int port) PEKOLM_NOEXCEPT;
 
 /* ---- serial number ---- */
 
 /* serial: exactly 8 characters, sent as they stand. Codes: 0x30000100, send. */
-PEKOLM_API int PeKolmwriteSerialNo(int port, const char* serial) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL PeKolmwriteSerialNo(int port, const char* serial) PEKOLM_NOEXCEPT;
 /* serial: room for at least 9 bytes; receives the 8 characters and a NUL (cut at a NUL among them); not
  * written on failure. Codes: 0x30000100 (NULL), query. */
-PEKOLM_API int KolmreadSerialNo(int port, char* serial) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmreadSerialNo(int port, char* serial) PEKOLM_NOEXCEPT;
 
 /* ---- thresholds 1..8 ----
  * Each has an on and an off level in normalised units, the scale of the measured values, kept as raw
@@ -310,11 +320,11 @@ PEKOLM_API int KolmreadSerialNo(int port, char* serial) PEKOLM_NOEXCEPT;
  * values; equal is fine). One threshold: two register writes 100 ms apart (>= 100 ms); all eight: 16
  * writes with 100 ms after each (>= 1600 ms), ending at the first failure.
  * Codes: 0x30000100 (threshold, level, NaN, on below off), send. */
-PEKOLM_API int KolmwriteThreshold(int port, int threshold, double on, double off) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmwriteThreshold(int port, int threshold, double on, double off) PEKOLM_NOEXCEPT;
 /* threshold 1..8. Two queries (up to 12 s without answers); *on and *off are written only on success.
  * Codes: 0x30000100 (threshold, NULL), query, 0x30000060 (wrong register echo, or a raw register of 65535,
  * which a level just below 1.05 writes). */
-PEKOLM_API int KolmreadThreshold(int port, int threshold, double* on, double* off) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmreadThreshold(int port, int threshold, double* on, double* off) PEKOLM_NOEXCEPT;
 
 /* ---- input type (gain) 1..7 per channel ----
  * The code means (as kolmconsole labels it):
@@ -329,38 +339,39 @@ PEKOLM_API int KolmreadThreshold(int port, int threshold, double* on, double* of
  * 24..31 are dropped; read back as 0..16777215). */
 
 /* Codes: 0x30000100 (channel, then type), send. */
-PEKOLM_API int PeKolmsetScale(int port, int channel, int type, int value) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL PeKolmsetScale(int port, int channel, int type, int value) PEKOLM_NOEXCEPT;
 /* The width follows the amplifier's answer; a 32-bit value of 0xFFFFFFFF reads as -1.
  * Codes: 0x30000100, query, 0x30000060 (wrong channel or type echo). */
-PEKOLM_API int PeKolmgetScale(int port, int channel, int type) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL PeKolmgetScale(int port, int channel, int type) PEKOLM_NOEXCEPT;
 
 /* channel 1..4, gain 1..7. Codes: 0x30000100, send. */
-PEKOLM_API int KolmsetGain(int port, int channel, int gain) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmsetGain(int port, int channel, int gain) PEKOLM_NOEXCEPT;
 /* channel 1..4: that channel's code, 0..255; channel 0: the four codes packed, channel 1 in the top byte
  * (four 0xFF read as -1). Codes: 0x30000100, query. */
-PEKOLM_API int KolmgetGain(int port, int channel) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmgetGain(int port, int channel) PEKOLM_NOEXCEPT;
 /* channel 1..4: KolmsetGain. channel 0 sets all four, with an 80 ms pause after each (>= 320 ms), ending at
  * the first failure. The channel (0..4) is checked even before the port.
  * Codes: 0x30000100 (channel, type 1..7), send. */
-PEKOLM_API int KolmsetAnalogueType(int port, int channel, int type) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmsetAnalogueType(int port, int channel, int type) PEKOLM_NOEXCEPT;
 /* The four channels' codes, each byte taken as signed (0x80..0xFF read negative); written only on success.
  * Codes: 0x30000100 (NULL), query. */
-PEKOLM_API int KolmgetAnalogueType(int port, int* type1, int* type2, int* type3, int* type4) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmgetAnalogueType(int port, int* type1, int* type2, int* type3,
+                                               int* type4) PEKOLM_NOEXCEPT;
 
 /* ---- display normalisation and offset, channels 1..4 ---- */
 
 /* The factor that turns a normalised value into the unit shown, kept as a single-precision float:
  * |norm| > 2^-23 (1.1920928955078125e-07) and at most 3.4028234663852886e+38; sent as the nearest float.
  * Codes: 0x30000100 (channel, norm out of range or NaN), send. */
-PEKOLM_API int KolmDispSetNorm(int port, int channel, double norm) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmDispSetNorm(int port, int channel, double norm) PEKOLM_NOEXCEPT;
 /* The factor, or -1.0 (which is also a valid factor). Codes: 0x30000100, query, 0x30000060 (channel echo). */
-PEKOLM_API double KolmDispGetNorm(int port, int channel) PEKOLM_NOEXCEPT;
+PEKOLM_API double PEKOLM_CALL KolmDispGetNorm(int port, int channel) PEKOLM_NOEXCEPT;
 /* Raw 24-bit offset 0..16777215 per channel 1..4 and input type 1..7, passed through (kolmconsole takes
  * 0x800000 as no offset and 8388608 counts as a normalised 1.05). Bits 24..31 are dropped. Firmware 10 or
  * later, checked before the arguments.
  * Codes: 0x30000062, 0x30000100, send (write) or query and 0x30000060 (echo; read). */
-PEKOLM_API int KolmwriteOffset(int port, int channel, int type, int offset) PEKOLM_NOEXCEPT;
-PEKOLM_API int KolmreadOffset(int port, int channel, int type) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmwriteOffset(int port, int channel, int type, int offset) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmreadOffset(int port, int channel, int type) PEKOLM_NOEXCEPT;
 
 /* ---- digital inputs and outputs ----
  * Lines (io) by the firmware read at activation:     firmware  < 12   >= 12
@@ -373,33 +384,33 @@ PEKOLM_API int KolmreadOffset(int port, int channel, int type) PEKOLM_NOEXCEPT;
 /* io 1..n, or 0 for every line of the firmware, one command each with an 80 ms pause after each (>= 640 ms
  * for 8 lines, >= 960 ms for 12), ending at the first failure.
  * Codes: 0x30000062 (checked first), 0x30000100 (io, type), send. */
-PEKOLM_API int KolmsetDigitalIOtype(int port, int io, int type) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmsetDigitalIOtype(int port, int io, int type) PEKOLM_NOEXCEPT;
 /* io 1..n: the line's type. Codes: 0x30000062, 0x30000100, query, 0x30000060 (echo, device code > 24). */
-PEKOLM_API int KolmgetDigitalIOtype(int port, int io) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmgetDigitalIOtype(int port, int io) PEKOLM_NOEXCEPT;
 /* io 1..8, or 0 for lines 1..8 with an 80 ms pause after each (>= 640 ms), ending at the first failure;
  * the low 8 bits of value are sent for the line. Any firmware. Codes: 0x30000100, send. */
-PEKOLM_API int KolmsetDigitalIOvalue(int port, int io, int value) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmsetDigitalIOvalue(int port, int io, int value) PEKOLM_NOEXCEPT;
 /* io 1..8: 1 set, 0 clear; io 0: the state byte (bit k = line k + 1) as a signed 8-bit value, -128..127
  * (0xFF reads as -1). Firmware 8 or later. Codes: 0x30000062 (checked first), 0x30000100, query. */
-PEKOLM_API int KolmgetDigitalIOvalue(int port, int io) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmgetDigitalIOvalue(int port, int io) PEKOLM_NOEXCEPT;
 
 /* ---- interfaces of the amplifier ----
  * These change the amplifier's own interfaces, not the library's port, which keeps the baud rate given at
  * activation (and KolmwriteFreq the limit that follows from it). */
 
 /* baud: 9600, 19200, 38400, 57600, 115200 or 230400. Codes: 0x30000100, send. */
-PEKOLM_API int KolmsetBaudSerial(int port, int baud) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmsetBaudSerial(int port, int baud) PEKOLM_NOEXCEPT;
 /* The amplifier's serial baud rate. Codes: query, 0x30000060 (a code the library does not know). */
-PEKOLM_API int KolmgetBaudSerial(int port) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmgetBaudSerial(int port) PEKOLM_NOEXCEPT;
 /* CAN bit rate in bit/s: 20000, 50000, 80000, 100000, 125000, 250000, 500000 or 1000000.
  * Codes: 0x30000100, send. */
-PEKOLM_API int KolmsetBaudCAN(int port, int baud) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmsetBaudCAN(int port, int baud) PEKOLM_NOEXCEPT;
 /* The CAN bit rate in bit/s. Codes: query, 0x30000060 (a code the library does not know). */
-PEKOLM_API int KolmgetBaudCAN(int port) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmgetBaudCAN(int port) PEKOLM_NOEXCEPT;
 /* CAN identifier slots 1..8, 32 bits each, passed through unchecked (0xFFFFFFFF reads as -1).
  * Codes: 0x30000100 (slot), send (set) or query and 0x30000060 (slot echo; get). */
-PEKOLM_API int KolmsetCanID(int port, int slot, int id) PEKOLM_NOEXCEPT;
-PEKOLM_API int KolmgetCanID(int port, int slot) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmsetCanID(int port, int slot, int id) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmgetCanID(int port, int slot) PEKOLM_NOEXCEPT;
 
 /* ---- units (firmware 10 or later, checked before the arguments: else 0x30000062) ----
  * Unit table (single-byte Windows-1252 texts: "\xB5" is the micro sign, "\xB0" the degree sign):
@@ -411,19 +422,19 @@ PEKOLM_API int KolmgetCanID(int port, int slot) PEKOLM_NOEXCEPT;
  *    5 "V"       11 "oz"        17 "cNm"   23 "dwt"     29 "rpm" */
 
 /* channel 1..4, unit: index 0..29 of the unit table. Codes: 0x30000062, 0x30000100, send. */
-PEKOLM_API int KolmsetUnit(int port, int channel, int unit) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmsetUnit(int port, int channel, int unit) PEKOLM_NOEXCEPT;
 /* channel 1..4: the unit index, 0..255 (the amplifier may know more units than the table).
  * Codes: 0x30000062, 0x30000100, query, 0x30000060 (channel echo). */
-PEKOLM_API int KolmgetUnit(int port, int channel) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmgetUnit(int port, int channel) PEKOLM_NOEXCEPT;
 /* text: up to 5 characters.
  * channel 1..4: the unit by its text, exactly as in the table (case-sensitive; "" selects " ").
  * channel 0: the amplifier's one free unit text (sent padded with zero bytes; "" as five spaces).
  * Codes: 0x30000062, 0x30000100 (channel, NULL, too long, no such unit), send. */
-PEKOLM_API int KolmsetUnitText(int port, int channel, const char* text) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmsetUnitText(int port, int channel, const char* text) PEKOLM_NOEXCEPT;
 /* text: room for at least 6 bytes; not written on failure.
  * channel 1..4: the unit's text from the table; channel 0: the free unit text, up to 5 characters.
  * Codes: 0x30000062, 0x30000100 (channel, NULL), query, 0x30000060 (channel echo, index above 29). */
-PEKOLM_API int KolmgetUnitText(int port, int channel, char* text) PEKOLM_NOEXCEPT;
+PEKOLM_API int PEKOLM_CALL KolmgetUnitText(int port, int channel, char* text) PEKOLM_NOEXCEPT;
 
 #ifdef __cplusplus
 } /* extern "C" */
@@ -443,18 +454,18 @@ PEKOLM_API int KolmgetUnitText(int port, int channel, char* text) PEKOLM_NOEXCEP
 #define PEKOLM_STRING(x) PEKOLM_STRING_(x)
 #define PEKOLM_WINDOWS_NAME(name) __asm__("\"" PEKOLM_STRING(__USER_LABEL_PREFIX__) name "\"")
 #ifdef __cplusplus
-int KolmgetTXmode(int port) PEKOLM_NOEXCEPT PEKOLM_WINDOWS_NAME("?KolmgetTXmode@@YAHH@Z");
-int KolmsetTXmode(int port, int mode) PEKOLM_NOEXCEPT PEKOLM_WINDOWS_NAME("?KolmsetTXmode@@YAHHH@Z");
+int PEKOLM_CALL KolmgetTXmode(int port) PEKOLM_NOEXCEPT PEKOLM_WINDOWS_NAME("?KolmgetTXmode@@YAHH@Z");
+int PEKOLM_CALL KolmsetTXmode(int port, int mode) PEKOLM_NOEXCEPT PEKOLM_WINDOWS_NAME("?KolmsetTXmode@@YAHHH@Z");
 #else
-int KolmgetTXmode(int port) PEKOLM_WINDOWS_NAME("?KolmgetTXmode@@YAHH@Z");
-int KolmsetTXmode(int port, int mode) PEKOLM_WINDOWS_NAME("?KolmsetTXmode@@YAHHH@Z");
+int PEKOLM_CALL KolmgetTXmode(int port) PEKOLM_WINDOWS_NAME("?KolmgetTXmode@@YAHH@Z");
+int PEKOLM_CALL KolmsetTXmode(int port, int mode) PEKOLM_WINDOWS_NAME("?KolmsetTXmode@@YAHHH@Z");
 #endif
 #elif defined(__cplusplus)
-PEKOLM_CXX_API int KolmgetTXmode(int port) PEKOLM_NOEXCEPT;
-PEKOLM_CXX_API int KolmsetTXmode(int port, int mode) PEKOLM_NOEXCEPT;
+PEKOLM_CXX_API int PEKOLM_CALL KolmgetTXmode(int port) PEKOLM_NOEXCEPT;
+PEKOLM_CXX_API int PEKOLM_CALL KolmsetTXmode(int port, int mode) PEKOLM_NOEXCEPT;
 #elif defined(__GNUC__)
-PEKOLM_CXX_API int KolmgetTXmode(int port) __asm__("_Z13KolmgetTXmodei");
-PEKOLM_CXX_API int KolmsetTXmode(int port, int mode) __asm__("_Z13KolmsetTXmodeii");
+PEKOLM_CXX_API int PEKOLM_CALL KolmgetTXmode(int port) __asm__("_Z13KolmgetTXmodei");
+PEKOLM_CXX_API int PEKOLM_CALL KolmsetTXmode(int port, int mode) __asm__("_Z13KolmsetTXmodeii");
 #endif
 
 #endif /* PEKOLM_H */

@@ -130,7 +130,7 @@ void forget_ports_in_forked_child() {
 
 using namespace pekolm;
 
-PEKOLM_API int KolmdllVersion(void) noexcept { return 0x10009; }
+PEKOLM_API int PEKOLM_CALL KolmdllVersion(void) noexcept { return 0x10009; }
 
 namespace {
 
@@ -156,7 +156,7 @@ int take_pending_error(int port) {
 
 }  // namespace
 
-PEKOLM_API int KolmgetLastError(int port) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmgetLastError(int port) noexcept {
   try {
     return take_pending_error(port);
   } catch (...) {

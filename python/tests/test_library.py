@@ -31,7 +31,8 @@ def header_prototypes():
     if not HEADER.exists():
         pytest.skip(f"{HEADER} is not there")
     declared = {}
-    pattern = r"PEKOLM_(?:CXX_)?API\s+(int|double)\s+(\w+)\(([^)]*)\)\s*PEKOLM_NOEXCEPT;"
+    # Only declarations in the C calling convention (PEKOLM_CALL) count: that is what ctypes.CDLL calls.
+    pattern = r"PEKOLM_(?:CXX_)?API\s+(int|double)\s+PEKOLM_CALL\s+(\w+)\(([^)]*)\)\s*PEKOLM_NOEXCEPT;"
     for result, name, parameters in re.findall(pattern, HEADER.read_text()):
         types = []
         for parameter in parameters.split(","):

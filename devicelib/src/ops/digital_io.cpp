@@ -42,7 +42,7 @@ Result<int> set_lines(Device& device, std::uint8_t command_byte, int io, int lin
 
 }  // namespace
 
-PEKOLM_API int KolmsetDigitalIOtype(int port, int io, int type) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmsetDigitalIOtype(int port, int io, int type) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (device.firmware_version < io_type_firmware) return fail(error::firmware_too_old);
     const IoLimits limits = io_limits(device);
@@ -51,7 +51,7 @@ PEKOLM_API int KolmsetDigitalIOtype(int port, int io, int type) noexcept {
   });
 }
 
-PEKOLM_API int KolmgetDigitalIOtype(int port, int io) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmgetDigitalIOtype(int port, int io) noexcept {
   return run_int(port, [io](Device& device) -> Result<int> {
     if (device.firmware_version < io_type_firmware) return fail(error::firmware_too_old);
     if (io < 1 || io > io_limits(device).lines) return fail(error::bad_argument);
@@ -65,14 +65,14 @@ PEKOLM_API int KolmgetDigitalIOtype(int port, int io) noexcept {
   });
 }
 
-PEKOLM_API int KolmsetDigitalIOvalue(int port, int io, int value) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmsetDigitalIOvalue(int port, int io, int value) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (io < 0 || io > state_lines) return fail(error::bad_argument);
     return set_lines(device, wire::set_io_state, io, state_lines, static_cast<std::uint8_t>(value));
   });
 }
 
-PEKOLM_API int KolmgetDigitalIOvalue(int port, int io) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmgetDigitalIOvalue(int port, int io) noexcept {
   return run_int(port, [io](Device& device) -> Result<int> {
     if (device.firmware_version < io_state_firmware) return fail(error::firmware_too_old);
     if (io < 0 || io > state_lines) return fail(error::bad_argument);

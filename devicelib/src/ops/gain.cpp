@@ -21,14 +21,14 @@ Result<Answer> query_gains(Device& device) {
 
 }  // namespace
 
-PEKOLM_API int KolmsetGain(int port, int channel, int gain) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmsetGain(int port, int channel, int gain) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (!is_channel(channel) || !is_input_type(gain)) return fail(error::bad_argument);
     return sent(send(device, {wire::set_gain, static_cast<std::uint8_t>(channel), static_cast<std::uint8_t>(gain)}));
   });
 }
 
-PEKOLM_API int KolmgetGain(int port, int channel) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmgetGain(int port, int channel) noexcept {
   return run_int(port, [channel](Device& device) -> Result<int> {
     if (channel < 0 || channel > 4) return fail(error::bad_argument);
     Result<Answer> answer = query_gains(device);
@@ -38,7 +38,7 @@ PEKOLM_API int KolmgetGain(int port, int channel) noexcept {
   });
 }
 
-PEKOLM_API int KolmsetAnalogueType(int port, int channel, int type) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmsetAnalogueType(int port, int channel, int type) noexcept {
   // The channel is checked before the port: the code goes to the port's record if it is open, else to
   // where codes of ports without a record wait.
   if (channel < 0 || channel > 4) {
@@ -70,7 +70,7 @@ PEKOLM_API int KolmsetAnalogueType(int port, int channel, int type) noexcept {
   });
 }
 
-PEKOLM_API int KolmgetAnalogueType(int port, int* type1, int* type2, int* type3, int* type4) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmgetAnalogueType(int port, int* type1, int* type2, int* type3, int* type4) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (type1 == nullptr || type2 == nullptr || type3 == nullptr || type4 == nullptr) return fail(error::bad_argument);
     Result<Answer> answer = query_gains(device);

@@ -46,24 +46,24 @@ Result<int> get_rate(Device& device, const wire::Query& q, const std::array<int,
 
 }  // namespace
 
-PEKOLM_API int KolmsetBaudSerial(int port, int baud) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmsetBaudSerial(int port, int baud) noexcept {
   return run_int(port,
                  [baud](Device& device) { return set_rate(device, wire::set_serial_baud, permitted_bauds, baud); });
 }
 
-PEKOLM_API int KolmgetBaudSerial(int port) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmgetBaudSerial(int port) noexcept {
   return run_int(port, [](Device& device) { return get_rate(device, wire::get_serial_baud, permitted_bauds); });
 }
 
-PEKOLM_API int KolmsetBaudCAN(int port, int baud) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmsetBaudCAN(int port, int baud) noexcept {
   return run_int(port, [baud](Device& device) { return set_rate(device, wire::set_can_baud, can_bauds, baud); });
 }
 
-PEKOLM_API int KolmgetBaudCAN(int port) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmgetBaudCAN(int port) noexcept {
   return run_int(port, [](Device& device) { return get_rate(device, wire::get_can_baud, can_bauds); });
 }
 
-PEKOLM_API int KolmsetCanID(int port, int slot, int id) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmsetCanID(int port, int slot, int id) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (!is_can_slot(slot)) return fail(error::bad_argument);
     Command command{wire::set_can_id, static_cast<std::uint8_t>(slot)};
@@ -72,7 +72,7 @@ PEKOLM_API int KolmsetCanID(int port, int slot, int id) noexcept {
   });
 }
 
-PEKOLM_API int KolmgetCanID(int port, int slot) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmgetCanID(int port, int slot) noexcept {
   return run_int(port, [slot](Device& device) -> Result<int> {
     if (!is_can_slot(slot)) return fail(error::bad_argument);
     Result<Answer> answer =
@@ -84,11 +84,11 @@ PEKOLM_API int KolmgetCanID(int port, int slot) noexcept {
 }
 
 // These two keep their C++ names on purpose: programs bind them by the decorated symbols.
-PEKOLM_CXX_API int KolmgetTXmode(int port) noexcept {
+PEKOLM_CXX_API int PEKOLM_CALL KolmgetTXmode(int port) noexcept {
   return run_int(port, [](Device& device) { return query_payload_byte(device, wire::get_tx_mode); });
 }
 
-PEKOLM_CXX_API int KolmsetTXmode(int port, int mode) noexcept {
+PEKOLM_CXX_API int PEKOLM_CALL KolmsetTXmode(int port, int mode) noexcept {
   return run_int(port, [mode](Device& device) {
     return sent(send(device, {wire::set_tx_mode, static_cast<std::uint8_t>(mode)}));
   });

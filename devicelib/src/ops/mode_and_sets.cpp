@@ -19,7 +19,7 @@ bool is_parameter_set(int set) { return set >= 1 && set <= 3; }
 
 }  // namespace
 
-PEKOLM_API int KolmsetZero(int port, int channel) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmsetZero(int port, int channel) noexcept {
   return run_int(port, [channel](Device& device) -> Result<int> {
     if (channel < 0 || channel > 4) return fail(error::bad_argument);
     if (channel != 0) return sent(send(device, {wire::set_zero, static_cast<std::uint8_t>(channel)}));
@@ -32,14 +32,14 @@ PEKOLM_API int KolmsetZero(int port, int channel) noexcept {
   });
 }
 
-PEKOLM_API int KolmsaveAll(int port, int set) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmsaveAll(int port, int set) noexcept {
   return run_int(port, [set](Device& device) -> Result<int> {
     if (!is_parameter_set(set)) return fail(error::bad_argument);
     return sent(send(device, {wire::save_parameter_set, static_cast<std::uint8_t>(set)}));
   });
 }
 
-PEKOLM_API int KolmgetAll(int port, int set) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmgetAll(int port, int set) noexcept {
   return run_int(port, [set](Device& device) -> Result<int> {
     if (!is_parameter_set(set)) return fail(error::bad_argument);
     const std::uint32_t code = send(device, {wire::load_parameter_set, static_cast<std::uint8_t>(set)});
@@ -49,7 +49,7 @@ PEKOLM_API int KolmgetAll(int port, int set) noexcept {
   });
 }
 
-PEKOLM_API int KolmsetMode(int port, int mode, const char* code) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmsetMode(int port, int mode, const char* code) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (mode < 0 || mode > 2) return fail(error::bad_argument);
     if (code == nullptr || strnlen(code, access_code_length + 1) != access_code_length)
@@ -60,14 +60,14 @@ PEKOLM_API int KolmsetMode(int port, int mode, const char* code) noexcept {
   });
 }
 
-PEKOLM_API int KolmgetMode(int port) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmgetMode(int port) noexcept {
   return run_int(port, [](Device& device) { return query_payload_byte(device, wire::get_mode); });
 }
 
-PEKOLM_API int KolmfirmwareVersion(int port) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmfirmwareVersion(int port) noexcept {
   return run_int(port, [](Device& device) { return query_payload_byte(device, wire::firmware_version); });
 }
 
-PEKOLM_API int KolmgetValue(int port) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmgetValue(int port) noexcept {
   return run_int(port, [](Device& device) { return sent(send(device, {wire::request_value})); });
 }

@@ -6,7 +6,7 @@
 
 using namespace pekolm;
 
-PEKOLM_API int KolmDispSetNorm(int port, int channel, double norm) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmDispSetNorm(int port, int channel, double norm) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (!is_channel(channel) || !norm_acceptable(norm)) return fail(error::bad_argument);
     Command command{wire::set_norm, static_cast<std::uint8_t>(channel)};
@@ -15,7 +15,7 @@ PEKOLM_API int KolmDispSetNorm(int port, int channel, double norm) noexcept {
   });
 }
 
-PEKOLM_API double KolmDispGetNorm(int port, int channel) noexcept {
+PEKOLM_API double PEKOLM_CALL KolmDispGetNorm(int port, int channel) noexcept {
   return run_on_port<double>(port, -1.0, [channel](Device& device) -> Result<double> {
     if (!is_channel(channel)) return Result<double>::failure(error::bad_argument);
     Result<Answer> answer =
@@ -26,7 +26,7 @@ PEKOLM_API double KolmDispGetNorm(int port, int channel) noexcept {
   });
 }
 
-PEKOLM_API int KolmwriteOffset(int port, int channel, int type, int offset) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmwriteOffset(int port, int channel, int type, int offset) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (device.firmware_version < offset_firmware) return fail(error::firmware_too_old);
     if (!is_channel(channel) || !is_input_type(type)) return fail(error::bad_argument);
@@ -36,7 +36,7 @@ PEKOLM_API int KolmwriteOffset(int port, int channel, int type, int offset) noex
   });
 }
 
-PEKOLM_API int KolmreadOffset(int port, int channel, int type) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmreadOffset(int port, int channel, int type) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (device.firmware_version < offset_firmware) return fail(error::firmware_too_old);
     if (!is_channel(channel) || !is_input_type(type)) return fail(error::bad_argument);

@@ -4,7 +4,7 @@
 
 using namespace pekolm;
 
-PEKOLM_API int KolmwriteFreq(int port, double rate) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmwriteFreq(int port, double rate) noexcept {
   return run_int(port, [rate](Device& device) -> Result<int> {
     // The limit follows the baud rate of activation, even if the amplifier's own rate changed since.
     const std::optional<std::uint8_t> code = rate_code_for(rate, device.baud);
@@ -13,7 +13,7 @@ PEKOLM_API int KolmwriteFreq(int port, double rate) noexcept {
   });
 }
 
-PEKOLM_API double KolmreadFreq(int port) noexcept {
+PEKOLM_API double PEKOLM_CALL KolmreadFreq(int port) noexcept {
   return run_on_port<double>(port, -1.0, [](Device& device) -> Result<double> {
     Result<int> code = query_payload_byte(device, wire::read_rate);
     if (!code.ok()) return Result<double>::failure(code.error);

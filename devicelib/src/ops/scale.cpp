@@ -16,7 +16,7 @@ int value_bytes(int type) { return type == wide_type ? 4 : 3; }
 
 }  // namespace
 
-PEKOLM_API int PeKolmsetScale(int port, int channel, int type, int value) noexcept {
+PEKOLM_API int PEKOLM_CALL PeKolmsetScale(int port, int channel, int type, int value) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (!is_channel(channel) || !is_input_type(type)) return fail(error::bad_argument);
     Command command{wire::set_scale, static_cast<std::uint8_t>(channel), static_cast<std::uint8_t>(type)};
@@ -25,7 +25,7 @@ PEKOLM_API int PeKolmsetScale(int port, int channel, int type, int value) noexce
   });
 }
 
-PEKOLM_API int PeKolmgetScale(int port, int channel, int type) noexcept {
+PEKOLM_API int PEKOLM_CALL PeKolmgetScale(int port, int channel, int type) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (!is_channel(channel) || !is_input_type(type)) return fail(error::bad_argument);
     const std::size_t answer_length = wire::get_scale.answer_length + (type == wide_type ? 1 : 0);

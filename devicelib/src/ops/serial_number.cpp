@@ -6,7 +6,7 @@
 
 using namespace pekolm;
 
-PEKOLM_API int PeKolmwriteSerialNo(int port, const char* serial) noexcept {
+PEKOLM_API int PEKOLM_CALL PeKolmwriteSerialNo(int port, const char* serial) noexcept {
   return run_int(port, [serial](Device& device) -> Result<int> {
     if (serial == nullptr || strnlen(serial, serial_number_length + 1) != serial_number_length) {
       return fail(error::bad_argument);
@@ -17,7 +17,7 @@ PEKOLM_API int PeKolmwriteSerialNo(int port, const char* serial) noexcept {
   });
 }
 
-PEKOLM_API int KolmreadSerialNo(int port, char* serial) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmreadSerialNo(int port, char* serial) noexcept {
   return run_int(port, [serial](Device& device) -> Result<int> {
     if (serial == nullptr) return fail(error::bad_argument);
     Result<Answer> answer = query(device, {wire::read_serial_number.command}, wire::read_serial_number.answer_length);

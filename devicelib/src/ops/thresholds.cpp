@@ -34,7 +34,7 @@ Result<std::uint16_t> read_register(Device& device, int reg) {
 
 }  // namespace
 
-PEKOLM_API int KolmwriteThreshold(int port, int threshold, double on, double off) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmwriteThreshold(int port, int threshold, double on, double off) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (threshold < 0 || threshold > highest_threshold) return fail(error::bad_argument);
     const std::optional<std::uint16_t> raw_on = threshold_raw(on);
@@ -59,7 +59,7 @@ PEKOLM_API int KolmwriteThreshold(int port, int threshold, double on, double off
   });
 }
 
-PEKOLM_API int KolmreadThreshold(int port, int threshold, double* on, double* off) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmreadThreshold(int port, int threshold, double* on, double* off) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (threshold < 1 || threshold > highest_threshold) return fail(error::bad_argument);
     if (on == nullptr || off == nullptr) return fail(error::bad_argument);

@@ -4,7 +4,7 @@
 
 using namespace pekolm;
 
-PEKOLM_API int KolmstartTX(int port) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmstartTX(int port) noexcept {
   return run_int(port, [](Device& device) -> Result<int> {
     if (std::uint32_t code = send(device, {wire::start_transmission}); code != 0) return fail(code);
     device.transmitting = true;
@@ -12,7 +12,7 @@ PEKOLM_API int KolmstartTX(int port) noexcept {
   });
 }
 
-PEKOLM_API int KolmstopTX(int port) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmstopTX(int port) noexcept {
   return run_int(port, [](Device& device) -> Result<int> {
     if (std::uint32_t code = send(device, {wire::stop_transmission}); code != 0) return fail(code);
     device.transmitting = false;

@@ -42,7 +42,7 @@ Result<int> get_free_text(Device& device, char* text) {
 
 }  // namespace
 
-PEKOLM_API int KolmsetUnit(int port, int channel, int unit) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmsetUnit(int port, int channel, int unit) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (device.firmware_version < unit_firmware) return fail(error::firmware_too_old);
     if (!is_channel(channel) || unit < 0 || unit >= unit_count) return fail(error::bad_argument);
@@ -50,7 +50,7 @@ PEKOLM_API int KolmsetUnit(int port, int channel, int unit) noexcept {
   });
 }
 
-PEKOLM_API int KolmgetUnit(int port, int channel) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmgetUnit(int port, int channel) noexcept {
   return run_int(port, [channel](Device& device) -> Result<int> {
     if (device.firmware_version < unit_firmware) return fail(error::firmware_too_old);
     if (!is_channel(channel)) return fail(error::bad_argument);
@@ -58,7 +58,7 @@ PEKOLM_API int KolmgetUnit(int port, int channel) noexcept {
   });
 }
 
-PEKOLM_API int KolmsetUnitText(int port, int channel, const char* text) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmsetUnitText(int port, int channel, const char* text) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (device.firmware_version < unit_firmware) return fail(error::firmware_too_old);
     if (channel < 0 || channel > 4 || text == nullptr) return fail(error::bad_argument);
@@ -71,7 +71,7 @@ PEKOLM_API int KolmsetUnitText(int port, int channel, const char* text) noexcept
   });
 }
 
-PEKOLM_API int KolmgetUnitText(int port, int channel, char* text) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmgetUnitText(int port, int channel, char* text) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (device.firmware_version < unit_firmware) return fail(error::firmware_too_old);
     if (channel < 0 || channel > 4 || text == nullptr) return fail(error::bad_argument);

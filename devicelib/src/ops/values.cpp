@@ -43,7 +43,7 @@ std::uint32_t smallest_count(const Device& device) REQUIRES(device.buffer_mutex)
 
 }  // namespace
 
-PEKOLM_API int KolmclearDLLbuffer(int port) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmclearDLLbuffer(int port) noexcept {
   return run_int(port, [](Device& device) -> Result<int> {
     std::lock_guard one_clear_at_a_time(device.clear_mutex);
     {
@@ -64,7 +64,7 @@ PEKOLM_API int KolmclearDLLbuffer(int port) noexcept {
   });
 }
 
-PEKOLM_API int Kolmreceived(int port, int channel) noexcept {
+PEKOLM_API int PEKOLM_CALL Kolmreceived(int port, int channel) noexcept {
   return run_int(port, [channel](Device& device) -> Result<int> {
     if (channel < 0 || channel > 5) return fail(Result<int>::unrecorded);
     BufferLock lock(device);
@@ -78,7 +78,7 @@ PEKOLM_API int Kolmreceived(int port, int channel) noexcept {
   });
 }
 
-PEKOLM_API int Kolmread(int port, int channel, double* value) noexcept {
+PEKOLM_API int PEKOLM_CALL Kolmread(int port, int channel, double* value) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (channel < 1 || channel > 4 || value == nullptr) return fail(error::bad_argument);
     BufferLock lock(device);
@@ -92,7 +92,7 @@ PEKOLM_API int Kolmread(int port, int channel, double* value) noexcept {
   });
 }
 
-PEKOLM_API int KolmreadAll(int port, double* ch1, double* ch2, double* ch3, double* ch4) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmreadAll(int port, double* ch1, double* ch2, double* ch3, double* ch4) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     if (ch1 == nullptr || ch2 == nullptr || ch3 == nullptr || ch4 == nullptr) return fail(error::bad_argument);
     BufferLock lock(device);
@@ -105,7 +105,7 @@ PEKOLM_API int KolmreadAll(int port, double* ch1, double* ch2, double* ch3, doub
   });
 }
 
-PEKOLM_API int KolmreadMultiple(int port, int channel, double* values, int maxCount, int* count) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmreadMultiple(int port, int channel, double* values, int maxCount, int* count) noexcept {
   return run_int(port, [=](Device& device) -> Result<int> {
     const bool arguments_ok = channel >= 0 && channel <= 4 && values != nullptr && maxCount >= 1 &&
                               (channel != 0 || maxCount % 4 == 0) && count != nullptr;
