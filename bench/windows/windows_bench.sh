@@ -3,7 +3,8 @@
 # - idle: 32 silent ports held open, CPU of the program and of wineserver over the time given, against the
 #   same wine run with no port open;
 # - streaming: 16 ports at 1875 Hz (kolmsim's highest rate that a 230400 baud line carries) with every
-#   value taken, CPU per frame of the program plus wineserver against the Linux build in the same round.
+#   value taken, CPU per frame of the program plus wineserver against the Linux build in the same round;
+# - unload: FreeLibrary with 32 streaming ports open against one (tests/windows/unload_test).
 # Rounds take turns so that a slower stretch of this machine weighs on all alike; medians at the end.
 #
 # Usage: bench/windows/windows_bench.sh [--idle-seconds S (30)] [--stream-seconds S (10)] [--rounds R (3)]
@@ -20,7 +21,8 @@ while [ $# -gt 0 ]; do
 done
 linux_build=$(realpath "${1:-build}") windows_build=$(realpath "${2:-build-windows}")
 kolmsim=$linux_build/bin/kolmsim
-for program in "$kolmsim" "$linux_build/bin/port_load" "$windows_build/bin/port_load.exe"; do
+for program in "$kolmsim" "$linux_build/bin/port_load" "$windows_build/bin/port_load.exe" \
+  "$windows_build/bin/unload_test.exe"; do
   [ -x "$program" ] || { echo "windows_bench: $program is missing (build both trees first)" >&2; exit 1; }
 done
 
@@ -81,11 +83,19 @@ run() {
   echo "${10} $server $4"
 }
 
+# unload PORTS...: milliseconds of the first FreeLibrary with those ports open and streaming.
+unload() {
+  local sim=("$kolmsim" --quiet --port-dir "$dir" --rate-code 0xAD) port
+  for port in "$@"; do sim+=(--com "$port"); done
+  "${sim[@]}" -- wine "$windows_build/bin/unload_test.exe" "$@" 2>/dev/null |
+    sed -n 's/^round 1: unloaded in \([0-9]*\) ms.*/\1/p'
+}
+
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 echo "idle: ${idle_seconds} s with 32 silent ports and with none, CPU seconds (program + wineserver)"
 echo "streaming: ${stream_seconds} s on 16 ports at 1875 Hz, CPU microseconds per frame"
-: >"$dir/idle_wine" >"$dir/idle_none" >"$dir/idle_linux" >"$dir/stream_ratio"
+: >"$dir/idle_wine" >"$dir/idle_none" >"$dir/idle_linux" >"$dir/stream_ratio" >"$dir/unload_1" >"$dir/unload_32"
 for round in $(seq "$rounds"); do
   read -r wine_cpu wine_server _ < <(run wine "$idle_seconds" off $idle_ports)
   read -r none_cpu none_server _ < <(run wine "$idle_seconds" off)
@@ -105,7 +115,13 @@ for round in $(seq "$rounds"); do
   }'
   awk -v c="$ws_cpu" -v s="$ws_server" -v n="$ws_samples" -v lc="$ls_cpu" -v ln="$ls_samples" \
     'BEGIN { print ((c + s) / n) / (lc / ln) }' >>"$dir/stream_ratio"
+
+  one=$(unload 10) all=$(unload $idle_ports)
+  echo "round $round unload: ${one:-?} ms with 1 port open, ${all:-?} ms with 32"
+  echo "${one:-0}" >>"$dir/unload_1"
+  echo "${all:-0}" >>"$dir/unload_32"
 done
 printf 'median idle cost of 32 silent ports under wine (over no port): %.2f CPU seconds in %s s; linux: %.2f\n' \
   "$(median <"$dir/idle_wine")" "$idle_seconds" "$(median <"$dir/idle_linux")"
 printf 'median streaming CPU per frame, wine against linux: %.2f\n' "$(median <"$dir/stream_ratio")"
+printf 'median unload: %s ms with 1 port open, %s ms with 32\n' "$(median <"$dir/unload_1")" "$(median <"$dir/unload_32")"
