@@ -140,7 +140,7 @@ int activate(int port, int baud, int bufferSize, int flags) {
 
 }  // namespace
 
-PEKOLM_API int KolmactivateExtended(int port, int baud, int bufferSize, int flags) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmactivateExtended(int port, int baud, int bufferSize, int flags) noexcept {
   try {
     return activate(port, baud, bufferSize, flags);
   } catch (const std::bad_alloc&) {
@@ -150,11 +150,11 @@ PEKOLM_API int KolmactivateExtended(int port, int baud, int bufferSize, int flag
   }
 }
 
-PEKOLM_API int KolmactExt(int port, int baud, int bufferSize) noexcept {
+PEKOLM_API int PEKOLM_CALL KolmactExt(int port, int baud, int bufferSize) noexcept {
   return KolmactivateExtended(port, baud, bufferSize, 0);
 }
 
-PEKOLM_API int Kolmrelease(int port) noexcept {
+PEKOLM_API int PEKOLM_CALL Kolmrelease(int port) noexcept {
   try {
     std::shared_ptr<Device> device = ports::find_open(port);
     if (!device || !teardown(device)) {
