@@ -175,6 +175,10 @@ namespace {
 struct UnloadHook {
   ~UnloadHook() {
     if (platform::unloading_with_process()) return;
+    // No other call runs while the library is unloaded: the threads may be woken before the gates close.
+    ports::for_each_open([](int port) {
+      if (std::shared_ptr<Device> device = ports::find_open(port)) device->receiver.request_stop(*device);
+    });
     bool let_go = false;
     ports::for_each_open([&let_go](int port) {
       if (std::shared_ptr<Device> device = ports::find_open(port)) let_go |= teardown(device, Teardown::unload);

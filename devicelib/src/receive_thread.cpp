@@ -57,13 +57,18 @@ void ReceiveThread::start(const std::shared_ptr<Device>& device) {
   });
 }
 
-bool ReceiveThread::stop(Device& device, bool unloading) {
+void ReceiveThread::request_stop(Device& device) {
   stop_requested_ = true;
-  if (!thread_.joinable()) return true;
-  const auto give_up = std::chrono::steady_clock::now() + stop_limit;
+  if (!thread_.joinable()) return;
   device.clear_requested = true;
   device.port->purge_input();
   device.port->interrupt_wait();
+}
+
+bool ReceiveThread::stop(Device& device, bool unloading) {
+  request_stop(device);
+  if (!thread_.joinable()) return true;
+  const auto give_up = std::chrono::steady_clock::now() + stop_limit;
   bool finished = false;
   while (!(finished = finished_.wait_for(100ms))) {
     device.port->interrupt_wait();

@@ -31,6 +31,9 @@ class ReceiveThread {
   // and the port stays open. Where the system forbids joining during an unload, a thread that has finished
   // is let go instead.
   bool stop(Device& device, bool unloading = false);
+  // The first half of stop(): asks the thread to end and wakes it, without waiting. Many ports are ended
+  // side by side this way, every thread woken before the first is waited for.
+  void request_stop(Device& device);
   // Before the library's code goes away: gives the threads that stop() let go of after they finished the
   // time to return from it.
   static void finished_threads_leave();
