@@ -20,6 +20,7 @@ struct PortDescription {
   double rate_hz = 0;
   std::array<double, 4> norms{1, 1, 1, 1};
   std::array<std::string, 4> units;  // UTF-8
+  std::array<int, 4> unit_codes{-1, -1, -1, -1};  // indices of the unit table; -1 where not given
   std::string device{};              // what the port number led to, or the device given by its path
 };
 

@@ -16,7 +16,11 @@
 #include "progress.h"
 #include "recorded_port.h"
 #include "recording_file.h"
+#include "sample_sink.h"
 #include "standard_streams.h"
+#ifdef KOLMREC_MQTT
+#include "mqtt_output.h"
+#endif
 
 #ifdef _WIN32
 #include <io.h>
@@ -115,6 +119,24 @@ std::uint64_t samples_wanted(const kolmrec::Options& options, double rate_hz) {
 }
 
 int record(const kolmrec::Options& options) {
+#ifdef KOLMREC_MQTT
+  std::string mqtt_error;
+  const std::unique_ptr<kolmrec::MqttOutput> mqtt = kolmrec::MqttOutput::make(options, mqtt_error);
+  if (!mqtt_error.empty()) {
+    say(mqtt_error);
+    return kolmrec::exit_failed;
+  }
+  const auto report_mqtt_events = [&] {
+    if (mqtt) {
+      for (const std::string& event : mqtt->take_events()) say(event);
+    }
+  };
+#else
+  if (!options.mqtt.url.empty()) {
+    say("this kolmrec was built without MQTT");
+    return kolmrec::exit_failed;
+  }
+#endif
   std::vector<std::unique_ptr<RecordedPort>> ports;
   for (const auto& request : options.ports)
     ports.push_back(std::make_unique<RecordedPort>(request, options.normalised, options.host_time));
@@ -140,15 +162,35 @@ int record(const kolmrec::Options& options) {
     if (slowest_rate == 0 || rate < slowest_rate) slowest_rate = rate;
   }
 
+  const auto stopping_now = [] { return stop_requested != 0; };
+  kolmrec::CsvRows csv;
+  std::vector<kolmrec::SampleSink*> sinks;
+  // With a broker, rows go to a file only where one was asked for.
+  const bool to_file = options.mqtt.url.empty() || options.output_given;
+  if (to_file) sinks.push_back(&csv);
+#ifdef KOLMREC_MQTT
+  if (mqtt && !mqtt->connect(description.ports, stopping_now)) {
+    say(mqtt->error());
+    return kolmrec::exit_failed;
+  }
+#endif
   kolmrec::RecordingFile file;
-  if (!file.open(options.output)) {
+  if (to_file && !file.open(options.output)) {
     say(file.error());
     return kolmrec::exit_failed;
   }
   for (auto& port : ports) port->start();
   description.start = kolmrec::iso8601_now();
   const Clock::time_point started = Clock::now();
-  if (file.write(kolmrec::header_text(description)) != kolmrec::RecordingFile::Written::whole) {
+#ifdef KOLMREC_MQTT
+  if (mqtt) {
+    const auto since_1970 = std::chrono::system_clock::now().time_since_epoch();
+    mqtt->start(description, std::chrono::duration_cast<std::chrono::microseconds>(since_1970).count());
+    sinks.push_back(&mqtt->sink());
+  }
+#endif
+  kolmrec::SinkList sink(sinks);
+  if (to_file && file.write(kolmrec::header_text(description)) != kolmrec::RecordingFile::Written::whole) {
     say(file.error());
     return kolmrec::exit_failed;
   }
@@ -178,7 +220,7 @@ int record(const kolmrec::Options& options) {
   std::vector<Clock::time_point> last_sample(ports.size(), started);
   std::vector<char> silent(ports.size(), 0);
   bool write_failed = false;
-  std::string rows;
+  std::string& rows = csv.rows;
   for (;;) {
     const bool stopping = stop_requested != 0;
     const Clock::time_point now = Clock::now();
@@ -187,7 +229,7 @@ int record(const kolmrec::Options& options) {
     bool done = true;
     for (std::size_t i = 0; i < ports.size(); ++i) {
       const std::uint64_t before = ports[i]->samples();
-      ports[i]->take(rows, wanted[i], host_seconds);
+      ports[i]->take(sink, wanted[i], host_seconds);
       if (ports[i]->samples() != before) {
         last_sample[i] = now;
         silent[i] = 0;
@@ -199,6 +241,12 @@ int record(const kolmrec::Options& options) {
       if (ports[i]->next_index() < wanted[i] && !ports[i]->ended()) done = false;
     }
     report_warnings(ports);
+#ifdef KOLMREC_MQTT
+    if (mqtt) {
+      mqtt->send_ready();
+      report_mqtt_events();
+    }
+#endif
     if (!rows.empty()) {
       const auto written = file.write(rows, [] { return stop_requested != 0; });
       if (written == kolmrec::RecordingFile::Written::interrupted) break;
@@ -225,14 +273,30 @@ int record(const kolmrec::Options& options) {
 
   for (auto& port : ports) port->close();
   report_warnings(ports);
-  if (write_failed || !file.close()) {
+  if (to_file && (write_failed || !file.close())) {
     say(file.error());
     return kolmrec::exit_failed;
   }
-  if (!options.quiet) std::fprintf(stderr, "%s\n", kolmrec::summary_line(tally, file.name()).c_str());
+  std::string destination = to_file ? file.name() : "";
+  int status = kolmrec::exit_ok;
+#ifdef KOLMREC_MQTT
+  if (mqtt) {
+    // A second Ctrl-C ends the program; a first one during the wait for the broker gives up on it.
+    const bool stopped_before = stop_requested != 0;
+    const auto give_up = [stopped_before] { return !stopped_before && stop_requested != 0; };
+    std::vector<std::string> notes;
+    if (const std::uint64_t undelivered = mqtt->finish(give_up, notes); undelivered != 0) {
+      tally.possible_losses += undelivered;
+      status = kolmrec::exit_incomplete;
+    }
+    report_mqtt_events();
+    for (const std::string& note : notes) say(note);
+    destination = destination.empty() ? mqtt->destination() : destination + " and " + mqtt->destination();
+  }
+#endif
+  if (!options.quiet) std::fprintf(stderr, "%s\n", kolmrec::summary_line(tally, destination).c_str());
 
   // A port that stopped working outranks values that may be missing.
-  int status = kolmrec::exit_ok;
   bool port_failed = false;
   for (std::size_t i = 0; i < ports.size(); ++i) {
     const RecordedPort& port = *ports[i];

@@ -49,6 +49,24 @@ std::optional<double> positive_number(const std::string& text) {
   return value;
 }
 
+std::string* mqtt_text(MqttOptions& mqtt, const std::string& name) {
+  if (name == "--mqtt") return &mqtt.url;
+  if (name == "--mqtt-user") return &mqtt.user;
+  if (name == "--mqtt-password-file") return &mqtt.password_file;
+  if (name == "--mqtt-ca") return &mqtt.ca_file;
+  if (name == "--mqtt-cert") return &mqtt.cert_file;
+  if (name == "--mqtt-key") return &mqtt.key_file;
+  if (name == "--mqtt-node") return &mqtt.node;
+  return nullptr;
+}
+
+double* mqtt_number(MqttOptions& mqtt, const std::string& name) {
+  if (name == "--mqtt-block") return &mqtt.block_seconds;
+  if (name == "--mqtt-queue") return &mqtt.queue_seconds;
+  if (name == "--mqtt-wait") return &mqtt.wait_seconds;
+  return nullptr;
+}
+
 }  // namespace
 
 std::string usage() {
@@ -79,8 +97,28 @@ std::string usage() {
          "                    instead of display values (normalised x display norm)\n"
          "  --host-time       add the column host_s: when kolmrec took the row's block, in\n"
          "                    seconds since the start on the host's monotonic clock\n"
-         "  -o, --output FILE write to FILE (default: standard output)\n"
+         "  -o, --output FILE write to FILE (default: standard output, but none with\n"
+         "                    --mqtt)\n"
          "  --quiet           no progress and no summary on standard error\n"
+         "\n"
+         "Publishing to an MQTT broker (QoS 1; topics PREFIX/status, PREFIX/com<n>/info,\n"
+         "PREFIX/com<n>/values; see kolmrec(1)):\n"
+         "  --mqtt URL        mqtt://[USER@]HOST[:PORT]/PREFIX, or mqtts://... for TLS\n"
+         "                    (default ports 1883 and 8883)\n"
+         "  --mqtt-user NAME  the user name, instead of the URL's\n"
+         "  --mqtt-password-file FILE\n"
+         "                    the password: the file's first line (else the URL's, else\n"
+         "                    $PEKOLM_MQTT_PASSWORD)\n"
+         "  --mqtt-ca FILE    the CA certificates the broker's is checked against\n"
+         "                    (mqtts://; default: the system's)\n"
+         "  --mqtt-cert FILE, --mqtt-key FILE\n"
+         "                    a client certificate and its key (mqtts://)\n"
+         "  --mqtt-node NAME  the node's name in the info (default: the host name)\n"
+         "  --mqtt-block S    seconds of samples per message (default 0.1)\n"
+         "  --mqtt-queue S    seconds of each port's values kept while the broker cannot\n"
+         "                    be reached (default 60); beyond, the oldest are dropped\n"
+         "  --mqtt-wait S     how long the broker may be unreachable at the start\n"
+         "                    (default 30)\n"
          "  --help            show this text and exit\n"
          "  --version         show the version and exit\n"
          "\n" PORT_NAMES
@@ -89,9 +127,11 @@ std::string usage() {
          "end. Ctrl-C ends the recording early; a second Ctrl-C ends the program at once.\n"
          "\n"
          "Exit status: 0 recorded; 1 a port would not open or stopped working, or the\n"
-         "file could not be created or written; 2 bad command line; 3 recorded, but\n"
-         "values may have been lost (a value buffer was found full or a frame was\n"
-         "damaged) or fewer samples arrived than asked for.\n"
+         "file could not be created or written, or the broker could not be used (a bad\n"
+         "URL, an unknown host, a refused login, a failed TLS check); 2 bad command\n"
+         "line; 3 recorded, but values may have been lost (a value buffer was found\n"
+         "full, a frame was damaged, blocks were dropped from the MQTT queue) or fewer\n"
+         "samples arrived than asked for.\n"
          "\n"
          "See kolmrec(1).\n";
 }
@@ -123,7 +163,9 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
       return std::nullopt;
     };
     const bool takes_value = name == "--port" || name == "--device" || name == "--baud" || name == "--seconds" ||
-                             name == "--samples" || name == "-o" || name == "--output";
+                             name == "--samples" || name == "-o" || name == "--output" ||
+                             mqtt_text(o.mqtt, name) != nullptr ||
+                             mqtt_number(o.mqtt, name) != nullptr;
     if (!takes_value) {
       if (inline_value) return fail("option '" + name + "' takes no value");
       if (name == "--help" || name == "-h") {
@@ -179,14 +221,36 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
       const auto n = whole_number(*text, 1, 1'000'000'000'000LL);
       if (!n) return fail("bad number of samples '" + *text + "'");
       o.samples = static_cast<std::uint64_t>(*n);
+    } else if (std::string* field = mqtt_text(o.mqtt, name)) {
+      if (text->empty()) return fail("option '" + name + "' needs a value");
+      *field = *text;
+    } else if (double* number = mqtt_number(o.mqtt, name)) {
+      const auto seconds = positive_number(*text);
+      if (!seconds || *seconds > 1e6) return fail("bad number of seconds '" + *text + "' for " + name);
+      *number = *seconds;
     } else {
       if (text->empty()) return fail("option '" + name + "' needs a file name");
       o.output = *text;
+      o.output_given = true;
     }
   }
   if (o.help || o.version) return ParseResult{o, {}};
   if (o.ports.empty()) return fail("no port given (--port N or --device PATH)");
   if (o.seconds && o.samples) return fail("'--seconds' and '--samples' exclude each other");
+  if (o.mqtt.url.empty()) {
+    const MqttOptions unset;
+    for (const char* option : {"--mqtt-user", "--mqtt-password-file", "--mqtt-ca", "--mqtt-cert", "--mqtt-key",
+                               "--mqtt-node"}) {
+      if (!(*mqtt_text(o.mqtt, option)).empty()) return fail(std::string("'") + option + "' needs '--mqtt URL'");
+    }
+    if (o.mqtt.block_seconds != unset.block_seconds || o.mqtt.queue_seconds != unset.queue_seconds ||
+        o.mqtt.wait_seconds != unset.wait_seconds) {
+      return fail("the '--mqtt-...' options need '--mqtt URL'");
+    }
+  }
+  if (o.mqtt.cert_file.empty() != o.mqtt.key_file.empty()) {
+    return fail("'--mqtt-cert' and '--mqtt-key' go together");
+  }
   return ParseResult{o, {}};
 }
 

@@ -21,6 +21,18 @@ std::string port_label(const PortRequest& request);
 // "port 3 (/dev/ttyS2)": with the device it led to, where a port would not open.
 std::string port_and_device(const PortRequest& request);
 
+// Publishing to an MQTT broker (mqtt_url.h for the URL).
+struct MqttOptions {
+  std::string url{};            // empty: no publishing
+  std::string user{};           // instead of the URL's
+  std::string password_file{};  // else the URL's password, else $PEKOLM_MQTT_PASSWORD
+  std::string ca_file{}, cert_file{}, key_file{};
+  std::string node{};  // empty: the host name
+  double block_seconds = 0.1;
+  double queue_seconds = 60;  // of each port's values kept while the broker cannot be reached
+  double wait_seconds = 30;   // how long a broker may be unreachable at the start
+};
+
 struct Options {
   std::vector<PortRequest> ports;        // in the order given; each number once
   std::optional<double> seconds;         // of samples per port, by the port's data rate
@@ -28,6 +40,8 @@ struct Options {
   bool normalised = false;               // normalised values instead of display values
   bool host_time = false;                // a column of each block's time on the host's monotonic clock
   std::string output = "-";              // "-": standard output
+  bool output_given = false;             // with --mqtt, no CSV unless -o is given
+  MqttOptions mqtt{};
   bool quiet = false;                    // no progress and no summary
   bool help = false;
   bool version = false;

@@ -91,6 +91,7 @@ bool RecordedPort::open() {
     } else {
       description_.norms[channel - 1] = norm;
     }
+    if (const int unit_code = KolmgetUnit(port, channel); unit_code >= 0) description_.unit_codes[channel - 1] = unit_code;
     char unit[8] = {};
     if (KolmgetUnitText(port, channel, unit) == 0) {
       description_.units[channel - 1] = utf8_from_cp1252(unit);
@@ -121,7 +122,7 @@ void RecordedPort::start() {
   values_.resize(4 * scratch_sets);
 }
 
-void RecordedPort::take(std::string& rows, std::uint64_t limit, double host_seconds) {
+void RecordedPort::take(SampleSink& sink, std::uint64_t limit, double host_seconds) {
   if (!open_ || ended_ || clock_.next_index() >= limit) return;
   const int port = request_.port;
   // Full now means the oldest values may already have been overwritten: the clock tells how many, and the
@@ -132,7 +133,7 @@ void RecordedPort::take(std::string& rows, std::uint64_t limit, double host_seco
   if (full) {
     ++buffer_found_full_;
     estimated_lost_ += lost;
-    rows += loss_note(port, clock_.next_index(), lost);
+    sink.loss(port, clock_.next_index(), lost);
   }
   const auto host_column = host_time_ ? std::optional<double>(host_seconds) : std::nullopt;
   // In blocks: a read every 20 ms finds a few dozen sets, and a stretch behind is taken in several.
@@ -154,7 +155,7 @@ void RecordedPort::take(std::string& rows, std::uint64_t limit, double host_seco
       }
     }
     const auto taken = static_cast<std::size_t>(std::max(count, 0) / 4);
-    append_rows(rows, port, clock_.next_index(), description_.rate_hz, values_.data(), taken, factors_, host_column);
+    if (taken != 0) sink.samples({description_, clock_.next_index(), values_.data(), taken, factors_, host_column});
     clock_.taken(taken);
     samples_ += taken;
     if (ended_ || taken < static_cast<std::size_t>(wanted)) return;

@@ -8,6 +8,7 @@
 
 #include "csv_format.h"
 #include "options.h"
+#include "sample_sink.h"
 #include "sample_clock.h"
 
 namespace kolmrec {
@@ -24,11 +25,11 @@ class RecordedPort {
   bool open();
   // Starts the transmission where it is off and empties the value buffers: sample 0 comes after this.
   void start();
-  // Appends the rows of the samples that have arrived, up to the index `limit` at the most; `host_seconds`
+  // Hands the samples that have arrived to `sink`, up to the index `limit` at the most; `host_seconds`
   // is now on the host's monotonic clock, since the start. Notes a value buffer found full and damaged frames
   // as possible losses; after a buffer found full the index moves on by the samples the clock says were
   // lost. A port that stopped working ends (ended()).
-  void take(std::string& rows, std::uint64_t limit, double host_seconds);
+  void take(SampleSink& sink, std::uint64_t limit, double host_seconds);
   // Stops a transmission that start() started, and releases the port.
   void close();
 
