@@ -19,9 +19,9 @@ struct PortDescription {
   std::string firmware_version;
   double rate_hz = 0;
   std::array<double, 4> norms{1, 1, 1, 1};
-  std::array<std::string, 4> units;  // UTF-8
+  std::array<std::string, 4> units;               // UTF-8
+  std::string device{};                           // what the port number led to, or the device given by its path
   std::array<int, 4> unit_codes{-1, -1, -1, -1};  // indices of the unit table; -1 where not given
-  std::string device{};              // what the port number led to, or the device given by its path
 };
 
 struct RecordingDescription {

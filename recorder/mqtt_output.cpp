@@ -48,6 +48,7 @@ std::unique_ptr<MqttOutput> MqttOutput::make(const Options& options, std::string
     if (!line.empty() && line.back() == '\r') line.pop_back();
     settings.password = line;
   } else if (!settings.password) {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts
     if (const char* password = std::getenv("PEKOLM_MQTT_PASSWORD"); password != nullptr) settings.password = password;
   }
   if (settings.password && address->username.empty()) {

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
+#include <system_error>
 #include <thread>
 
 namespace kolmrec {
@@ -54,7 +54,7 @@ bool MqttPublisher::connect(const std::function<bool()>& give_up) {
   const BrokerAddress& address = settings_.address;
   client_ = mosquitto_new(settings_.client_id.c_str(), true, this);
   if (client_ == nullptr) {
-    error_ = "cannot make an MQTT client: " + std::string(std::strerror(errno));
+    error_ = "cannot make an MQTT client: " + std::generic_category().message(errno);
     return false;
   }
   mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
@@ -87,8 +87,8 @@ bool MqttPublisher::connect(const std::function<bool()>& give_up) {
 
   // The first connection in this thread, so that a broker that cannot be used is told apart from one
   // that is not there yet; after it, libmosquitto's thread reconnects by itself.
-  const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                           std::chrono::duration<double>(settings_.wait_seconds));
+  const auto deadline =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(settings_.wait_seconds));
   auto pause = 250ms;
   for (;;) {
     {
@@ -110,11 +110,12 @@ bool MqttPublisher::connect(const std::function<bool()>& give_up) {
     }
     if (result != MOSQ_ERR_ERRNO || !worth_retrying(error_number)) {
       error_ = "cannot connect to the broker at " + broker_name() + ": " +
-               (result == MOSQ_ERR_ERRNO ? std::strerror(error_number) : mosquitto_strerror(result));
+               (result == MOSQ_ERR_ERRNO ? std::generic_category().message(error_number)
+                                         : std::string(mosquitto_strerror(result)));
       return false;
     }
     if (Clock::now() + pause > deadline || give_up()) {
-      error_ = "no broker at " + broker_name() + " (" + std::strerror(error_number) + ")";
+      error_ = "no broker at " + broker_name() + " (" + std::generic_category().message(error_number) + ")";
       return false;
     }
     std::this_thread::sleep_for(pause);
@@ -191,8 +192,8 @@ void MqttPublisher::send_waiting() {
 std::pair<std::uint64_t, std::uint64_t> MqttPublisher::finish(const std::function<bool()>& give_up) {
   if (client_ == nullptr || !loop_started_) return {0, 0};
   set_retained(settings_.address.prefix + "/status", "offline");
-  const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                           std::chrono::duration<double>(settings_.wait_seconds));
+  const auto deadline =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(settings_.wait_seconds));
   std::unique_lock lock(mutex_);
   while (!(queue_.empty() && retained_in_flight_.empty() && connected_) && Clock::now() < deadline && !give_up()) {
     changed_.wait_for(lock, 50ms);

@@ -62,7 +62,7 @@ class MqttPublisher {
   static void on_disconnect(mosquitto* client, void* self, int reason);
   static void on_publish(mosquitto* client, void* self, int message_id);
   static void on_log(mosquitto* client, void* self, int level, const char* text);
-  void send_waiting();  // with mutex_ held
+  void send_waiting();   // with mutex_ held
   void send_retained();  // with mutex_ held
   std::string broker_name() const;
   std::string last_log_error() const;
@@ -76,8 +76,8 @@ class MqttPublisher {
   std::condition_variable changed_;
   BlockQueue queue_;
   std::map<int, std::pair<std::size_t, std::uint64_t>> in_flight_;  // message id: stream, samples
-  std::vector<std::pair<std::string, std::string>> retained_;        // topic, payload
-  std::map<int, bool> retained_in_flight_;                           // ids of retained messages not acknowledged
+  std::vector<std::pair<std::string, std::string>> retained_;       // topic, payload
+  std::map<int, bool> retained_in_flight_;                          // ids of retained messages not acknowledged
   bool connected_ = false;
   bool ever_connected_ = false;
   std::optional<int> refused_;  // the broker's answer to a connection it refused

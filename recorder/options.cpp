@@ -164,8 +164,7 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
     };
     const bool takes_value = name == "--port" || name == "--device" || name == "--baud" || name == "--seconds" ||
                              name == "--samples" || name == "-o" || name == "--output" ||
-                             mqtt_text(o.mqtt, name) != nullptr ||
-                             mqtt_number(o.mqtt, name) != nullptr;
+                             mqtt_text(o.mqtt, name) != nullptr || mqtt_number(o.mqtt, name) != nullptr;
     if (!takes_value) {
       if (inline_value) return fail("option '" + name + "' takes no value");
       if (name == "--help" || name == "-h") {
@@ -239,8 +238,8 @@ ParseResult parse_arguments(const std::vector<std::string>& args) {
   if (o.seconds && o.samples) return fail("'--seconds' and '--samples' exclude each other");
   if (o.mqtt.url.empty()) {
     const MqttOptions unset;
-    for (const char* option : {"--mqtt-user", "--mqtt-password-file", "--mqtt-ca", "--mqtt-cert", "--mqtt-key",
-                               "--mqtt-node"}) {
+    for (const char* option :
+         {"--mqtt-user", "--mqtt-password-file", "--mqtt-ca", "--mqtt-cert", "--mqtt-key", "--mqtt-node"}) {
       if (!(*mqtt_text(o.mqtt, option)).empty()) return fail(std::string("'") + option + "' needs '--mqtt URL'");
     }
     if (o.mqtt.block_seconds != unset.block_seconds || o.mqtt.queue_seconds != unset.queue_seconds ||

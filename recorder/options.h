@@ -42,7 +42,7 @@ struct Options {
   std::string output = "-";              // "-": standard output
   bool output_given = false;             // with --mqtt, no CSV unless -o is given
   MqttOptions mqtt{};
-  bool quiet = false;                    // no progress and no summary
+  bool quiet = false;  // no progress and no summary
   bool help = false;
   bool version = false;
 };

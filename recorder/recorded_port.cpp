@@ -91,7 +91,8 @@ bool RecordedPort::open() {
     } else {
       description_.norms[channel - 1] = norm;
     }
-    if (const int unit_code = KolmgetUnit(port, channel); unit_code >= 0) description_.unit_codes[channel - 1] = unit_code;
+    if (const int unit_code = KolmgetUnit(port, channel); unit_code >= 0)
+      description_.unit_codes[channel - 1] = unit_code;
     char unit[8] = {};
     if (KolmgetUnitText(port, channel, unit) == 0) {
       description_.units[channel - 1] = utf8_from_cp1252(unit);

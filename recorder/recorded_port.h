@@ -8,8 +8,8 @@
 
 #include "csv_format.h"
 #include "options.h"
-#include "sample_sink.h"
 #include "sample_clock.h"
+#include "sample_sink.h"
 
 namespace kolmrec {
 

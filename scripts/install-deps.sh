@@ -6,9 +6,12 @@ set -euo pipefail
 # pkg-config, dpkg-dev (dpkg-shlibdeps, dpkg-architecture), file, man-db and lintian serve
 # scripts/package-check.sh.
 # The python3 packages: the Python package in python/, installed into a venv that sees Debian's numpy.
+# libmosquitto-dev: kolmrec's MQTT publishing; the broker mosquitto, paho-mqtt (the collector) and openssl
+# (the tests' certificates) serve the MQTT tests and the demo.
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev clang clang-format clang-tidy libclang-rt-14-dev
-  pkg-config dpkg-dev file man-db lintian
-  python3-numpy python3-matplotlib python3-pytest python3-venv python3-setuptools python3-pip python3-wheel)
+  pkg-config dpkg-dev file man-db lintian libmosquitto-dev mosquitto openssl
+  python3-numpy python3-matplotlib python3-pytest python3-venv python3-setuptools python3-pip python3-wheel
+  python3-paho-mqtt)
 apt_options=()
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"

@@ -73,6 +73,11 @@ TEST(RecorderOptions, BadCommandLinesSayWhatIsWrong) {
       {{"--port", "1", "--quiet=yes"}, "takes no value"},
       {{"--port", "1", "--colour"}, "unknown option '--colour'"},
       {{"--port", "1", "run.csv"}, "unexpected argument 'run.csv'"},
+      {{"--port", "1", "--mqtt-ca", "ca.pem"}, "'--mqtt-ca' needs '--mqtt URL'"},
+      {{"--port", "1", "--mqtt-queue", "5"}, "need '--mqtt URL'"},
+      {{"--port", "1", "--mqtt", "mqtts://h/p", "--mqtt-cert", "c.pem"}, "'--mqtt-cert' and '--mqtt-key' go together"},
+      {{"--port", "1", "--mqtt", "mqtt://h/p", "--mqtt-block", "0"}, "bad number of seconds '0' for --mqtt-block"},
+      {{"--port", "1", "--mqtt", ""}, "'--mqtt' needs a value"},
   };
   for (const auto& [args, message] : cases) {
     const auto parsed = parse_arguments(args);
