@@ -28,7 +28,7 @@ std::unique_ptr<MqttOutput> MqttOutput::make(const Options& options, std::string
   std::string url_error;
   std::optional<BrokerAddress> address = parse_broker_url(mqtt.url, url_error);
   if (!address) {
-    error = "bad MQTT URL '" + mqtt.url + "': " + url_error;
+    error = "bad MQTT URL: " + url_error;
     return nullptr;
   }
   if (!address->tls && (!mqtt.ca_file.empty() || !mqtt.cert_file.empty())) {

@@ -28,6 +28,22 @@ bool worth_retrying(int error_number) {
          error_number == EINPROGRESS;
 }
 
+// "OpenSSL Error[0]: error:0A000086:SSL routines::certificate verify failed" says "certificate verify
+// failed"; empty for a log line that is not OpenSSL's.
+std::string tls_failure(const std::string& logged) {
+  if (logged.rfind("OpenSSL Error", 0) != 0) return {};
+  const std::size_t reason = logged.rfind(':');
+  return reason == std::string::npos ? logged : logged.substr(reason + 1);
+}
+
+// "Connection Refused: not authorised." says "not authorised".
+std::string refusal_text(int result) {
+  std::string text = mosquitto_connack_string(result);
+  if (const std::size_t colon = text.find(": "); colon != std::string::npos) text.erase(0, colon + 2);
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  return text;
+}
+
 }  // namespace
 
 MqttPublisher::MqttPublisher(BrokerSettings settings, std::vector<std::uint64_t> bounds)
@@ -103,9 +119,8 @@ bool MqttPublisher::connect(const std::function<bool()>& give_up) {
       return false;
     }
     if (result == MOSQ_ERR_TLS) {
-      std::lock_guard lock(log_mutex_);
-      error_ = "TLS with the broker at " + broker_name() + " failed" +
-               (last_log_error_.empty() ? std::string() : ": " + last_log_error_);
+      const std::string failure = tls_failure(last_log_error());
+      error_ = "TLS with the broker at " + broker_name() + " failed" + (failure.empty() ? "" : ": " + failure);
       return false;
     }
     if (result != MOSQ_ERR_ERRNO || !worth_retrying(error_number)) {
@@ -126,10 +141,18 @@ bool MqttPublisher::connect(const std::function<bool()>& give_up) {
     return false;
   }
   loop_started_ = true;
+  // The TLS handshake happens in libmosquitto's thread: its failure shows only in the log.
+  const auto connack_deadline = Clock::now() + connack_wait;
   std::unique_lock lock(mutex_);
-  changed_.wait_for(lock, connack_wait, [&] { return connected_ || refused_.has_value(); });
+  while (!connected_ && !refused_ && Clock::now() < connack_deadline && !give_up()) {
+    if (const std::string failure = tls_failure(last_log_error()); !failure.empty()) {
+      error_ = "TLS with the broker at " + broker_name() + " failed: " + failure;
+      return false;
+    }
+    changed_.wait_for(lock, 20ms);
+  }
   if (refused_) {
-    error_ = "the broker at " + broker_name() + " refused the connection: " + mosquitto_connack_string(*refused_);
+    error_ = "the broker at " + broker_name() + " refused the connection: " + refusal_text(*refused_);
     return false;
   }
   if (!connected_) {
@@ -237,8 +260,7 @@ void MqttPublisher::on_connect(mosquitto* /*client*/, void* self, int result) {
     if (!publisher.ever_connected_) {
       publisher.refused_ = result;
     } else {
-      publisher.events_.push_back("the broker refused to take the connection again: " +
-                                  std::string(mosquitto_connack_string(result)));
+      publisher.events_.push_back("the broker refused to take the connection again: " + refusal_text(result));
     }
     publisher.changed_.notify_all();
     return;
