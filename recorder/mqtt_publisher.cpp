@@ -55,7 +55,7 @@ MqttPublisher::~MqttPublisher() {
   if (client_ == nullptr) return;
   if (loop_started_) {
     mosquitto_disconnect(client_);
-    mosquitto_loop_stop(client_, true);
+    mosquitto_loop_stop(client_, false);
   }
   mosquitto_destroy(client_);
 }
