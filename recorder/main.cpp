@@ -45,9 +45,17 @@ constexpr auto progress_interval = 250ms;
 constexpr auto silence_warning = 5s;
 
 volatile std::sig_atomic_t stop_requested = 0;
+// While the recording waits for the broker to take what is queued, a Ctrl-C gives up on the broker instead
+// of ending the program: the summary still tells what was not delivered.
+volatile std::sig_atomic_t waiting_for_broker = 0;
+volatile std::sig_atomic_t broker_given_up = 0;
 bool progress_shown = false;  // a progress line stands on standard error without its line end
 
 extern "C" void on_stop_signal(int signal_number) {
+  if (waiting_for_broker != 0) {
+    broker_given_up = 1;
+    return;
+  }
   // The second Ctrl-C ends the program at once; the file holds whole rows either way.
   if (stop_requested != 0) {
     remove_port_folder();
@@ -281,11 +289,12 @@ int record(const kolmrec::Options& options) {
   int status = kolmrec::exit_ok;
 #ifdef KOLMREC_MQTT
   if (mqtt) {
-    // A second Ctrl-C ends the program; a first one during the wait for the broker gives up on it.
-    const bool stopped_before = stop_requested != 0;
-    const auto give_up = [stopped_before] { return !stopped_before && stop_requested != 0; };
+    waiting_for_broker = 1;
     std::vector<std::string> notes;
-    if (const std::uint64_t undelivered = mqtt->finish(give_up, notes); undelivered != 0) {
+    const std::uint64_t undelivered =
+        mqtt->finish([] { return broker_given_up != 0; }, [](const std::string& text) { say(text); }, notes);
+    waiting_for_broker = 0;
+    if (undelivered != 0) {
       tally.possible_losses += undelivered;
       status = kolmrec::exit_incomplete;
     }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
@@ -109,12 +110,19 @@ void MqttOutput::send_ready() {
   }
 }
 
-std::uint64_t MqttOutput::finish(const std::function<bool()>& give_up, std::vector<std::string>& notes) {
+std::uint64_t MqttOutput::finish(const std::function<bool()>& give_up,
+                                 const std::function<void(const std::string&)>& say, std::vector<std::string>& notes) {
   if (!publisher_) return 0;
   std::uint64_t undelivered = 0;
   if (blocks_) {
     blocks_->flush();
     send_ready();
+  }
+  if (const std::size_t unsent = publisher_->unsent(); unsent != 0 && !publisher_->connected()) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", options_.mqtt.wait_seconds);
+    say("waiting up to " + std::string(seconds) + " s for the broker to take " + std::to_string(unsent) +
+        " blocks (Ctrl-C gives up)");
   }
   const auto [left_blocks, left_samples] = publisher_->finish(give_up);
   for (std::size_t port = 0; port < ports_.size(); ++port) {

@@ -32,7 +32,9 @@ class MqttOutput {
   std::vector<std::string> take_events() { return publisher_->take_events(); }
   // Sends what is left and disconnects. Appends to `notes` what could not be delivered, and returns the
   // number of blocks it was.
-  std::uint64_t finish(const std::function<bool()>& give_up, std::vector<std::string>& notes);
+  // `say` tells the user when it has to wait for the broker.
+  std::uint64_t finish(const std::function<bool()>& give_up, const std::function<void(const std::string&)>& say,
+                       std::vector<std::string>& notes);
 
   const std::string& error() const { return publisher_->error(); }
   // The URL without its password, for messages.

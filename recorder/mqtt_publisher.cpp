@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <system_error>
 #include <thread>
 
@@ -17,7 +18,10 @@ using namespace std::chrono_literals;
 // network busy, few enough that the bounded queue, not libmosquitto's own, holds what waits.
 constexpr std::size_t send_window = 64;
 constexpr int keepalive_seconds = 30;
+// Beyond a slow broker's answer, for one reached within the wait.
 constexpr auto connack_wait = 10s;
+// At the end of a recording that failed: time for the broker to take the status offline.
+constexpr auto offline_wait = 1s;
 
 std::once_flag library_initialised;
 
@@ -34,6 +38,12 @@ std::string tls_failure(const std::string& logged) {
   if (logged.rfind("OpenSSL Error", 0) != 0) return {};
   const std::size_t reason = logged.rfind(':');
   return reason == std::string::npos ? logged : logged.substr(reason + 1);
+}
+
+std::string seconds_text(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g s", seconds);
+  return text;
 }
 
 // "Connection Refused: not authorised." says "not authorised".
@@ -54,6 +64,12 @@ MqttPublisher::MqttPublisher(BrokerSettings settings, std::vector<std::uint64_t>
 MqttPublisher::~MqttPublisher() {
   if (client_ == nullptr) return;
   if (loop_started_) {
+    // A recording that ended in a failure, without finish(): a clean disconnect keeps the broker from
+    // publishing the will, so the status says offline here.
+    set_retained(settings_.address.prefix + "/status", "offline");
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, offline_wait, [&] { return retained_in_flight_.empty() || !connected_; });
+    lock.unlock();
     mosquitto_disconnect(client_);
     mosquitto_loop_stop(client_, false);
   }
@@ -141,8 +157,10 @@ bool MqttPublisher::connect(const std::function<bool()>& give_up) {
     return false;
   }
   loop_started_ = true;
-  // The TLS handshake happens in libmosquitto's thread: its failure shows only in the log.
-  const auto connack_deadline = Clock::now() + connack_wait;
+  // Only a broker on this machine answers the connection at once; elsewhere the connection, the TLS handshake
+  // and the broker's answer complete in libmosquitto's thread, which retries a broker not up yet. A failed TLS
+  // check shows only in its log.
+  const auto connack_deadline = std::max(deadline, Clock::now() + connack_wait);
   std::unique_lock lock(mutex_);
   while (!connected_ && !refused_ && Clock::now() < connack_deadline && !give_up()) {
     if (const std::string failure = tls_failure(last_log_error()); !failure.empty()) {
@@ -155,9 +173,14 @@ bool MqttPublisher::connect(const std::function<bool()>& give_up) {
     error_ = "the broker at " + broker_name() + " refused the connection: " + refusal_text(*refused_);
     return false;
   }
+  if (!connected_ && give_up()) {
+    error_ = "interrupted while waiting for the broker at " + broker_name();
+    return false;
+  }
   if (!connected_) {
     const std::string logged = last_log_error();
-    error_ = "the broker at " + broker_name() + " did not answer" + (logged.empty() ? std::string() : ": " + logged);
+    error_ = "no answer from a broker at " + broker_name() + " within " + seconds_text(settings_.wait_seconds) +
+             (logged.empty() ? std::string() : " (" + logged + ")");
     return false;
   }
   return true;
@@ -204,21 +227,28 @@ void MqttPublisher::send_waiting() {
     int message_id = 0;
     const int result = mosquitto_publish(client_, &message_id, message->topic.c_str(),
                                          static_cast<int>(message->payload.size()), message->payload.data(), 1, false);
-    if (result != MOSQ_ERR_SUCCESS) {
+    // A QoS 1 message refused for want of a connection is kept by libmosquitto all the same, and sent
+    // after the reconnection under its id: it is in flight.
+    if (result != MOSQ_ERR_SUCCESS && result != MOSQ_ERR_NO_CONN) {
       queue_.put_back(std::move(*message));
       return;
     }
     in_flight_[message_id] = {message->stream, message->samples};
+    if (result == MOSQ_ERR_NO_CONN) return;
   }
 }
 
 std::pair<std::uint64_t, std::uint64_t> MqttPublisher::finish(const std::function<bool()>& give_up) {
   if (client_ == nullptr || !loop_started_) return {0, 0};
-  set_retained(settings_.address.prefix + "/status", "offline");
   const auto deadline =
       Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(settings_.wait_seconds));
   std::unique_lock lock(mutex_);
-  while (!(queue_.empty() && retained_in_flight_.empty() && connected_) && Clock::now() < deadline && !give_up()) {
+  // The values first: a subscriber that takes offline for the end must have had them all.
+  while (!(queue_.empty() && connected_) && Clock::now() < deadline && !give_up()) changed_.wait_for(lock, 50ms);
+  lock.unlock();
+  set_retained(settings_.address.prefix + "/status", "offline");
+  lock.lock();
+  while (!(retained_in_flight_.empty() && connected_) && Clock::now() < deadline && !give_up()) {
     changed_.wait_for(lock, 50ms);
   }
   // What is still queued, or handed on without an acknowledgement, may not have reached the broker.
@@ -236,6 +266,16 @@ std::pair<std::uint64_t, std::uint64_t> MqttPublisher::finish(const std::functio
   mosquitto_loop_stop(client_, false);
   loop_started_ = false;
   return left;
+}
+
+std::size_t MqttPublisher::unsent() const {
+  std::lock_guard lock(mutex_);
+  return queue_.waiting() + queue_.in_flight();
+}
+
+bool MqttPublisher::connected() const {
+  std::lock_guard lock(mutex_);
+  return connected_;
 }
 
 std::vector<std::string> MqttPublisher::take_events() {

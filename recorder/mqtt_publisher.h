@@ -33,7 +33,7 @@ class MqttPublisher {
  public:
   // `bounds`: per stream (port), the samples it may keep while the broker cannot be reached.
   MqttPublisher(BrokerSettings settings, std::vector<std::uint64_t> bounds);
-  ~MqttPublisher();
+  ~MqttPublisher();  // without finish(): publishes the status offline, waiting a second at the most
   MqttPublisher(const MqttPublisher&) = delete;
   MqttPublisher& operator=(const MqttPublisher&) = delete;
 
@@ -54,6 +54,8 @@ class MqttPublisher {
   // the user.
   std::vector<std::string> take_events();
   const std::string& error() const { return error_; }
+  std::size_t unsent() const;  // blocks queued or not yet acknowledged
+  bool connected() const;
   std::uint64_t dropped_blocks(std::size_t stream) const;
   std::uint64_t dropped_samples(std::size_t stream) const;
 
