@@ -3,12 +3,18 @@
 import datetime
 import json
 import re
+import signal
+import subprocess
+import sys
+import time
 import uuid
 
 import numpy as np
 import pytest
 
+import pekolm
 from pekolm.mqtt import MqttError, MqttUrlError, StreamGap, parse_url, subscribe
+from pekolm.plot import plot_recording
 
 RATE = 1875
 T0 = datetime.datetime(2026, 12, 9, 16, 10, 1, 704533, tzinfo=datetime.timezone.utc)
@@ -132,6 +138,85 @@ def test_a_persistent_session_keeps_what_came_while_away_and_reconnects(broker, 
         mqtt_publisher(broker)(topic, values(2, 6))
         assert [(b.seq, b.missing_blocks) for b in take(subscription, 1, timeout=10)] == [(2, 0)]
         assert subscription.connected
+
+
+def _collect(*arguments):
+    return [sys.executable, "-m", "pekolm", "collect", *map(str, arguments)]
+
+
+def test_collect_writes_one_recording_of_all_nodes(broker, mqtt_publisher, prefix, tmp_path):
+    publish = mqtt_publisher(broker)
+    rig7, rig8 = f"{prefix}/rig7", f"{prefix}/rig8"
+    publish(f"{rig7}/status", "online", retain=True)
+    publish(f"{rig7}/com1/info", info(), retain=True)
+    output = tmp_path / "collected.csv"
+    process = subprocess.Popen(_collect(broker.url(prefix), "-o", output), stderr=subprocess.PIPE, text=True)
+    try:
+        assert "collecting" in process.stderr.readline()
+        publish(f"{rig7}/com1/values", values(0, 0))
+        deadline = time.monotonic() + 10
+        while "port,index" not in (output.read_text() if output.exists() else ""):
+            assert time.monotonic() < deadline, "no header"
+            time.sleep(0.05)
+        # A node that comes after the header: its lines go among the rows.
+        publish(f"{rig8}/com1/info", info(serial="00000002"), retain=True)
+        publish(f"{rig8}/com1/values", values(0, 0, n=2))
+        publish(f"{rig7}/com1/values", values(1, 3))
+        publish(f"{rig7}/com1/values", values(1, 3))
+        publish(f"{rig7}/com1/values", values(3, 9))
+        publish(f"{rig7}/status", "offline", retain=True)
+        while output.read_text().count("\n1,") < 9 or "offline" not in output.read_text():
+            assert time.monotonic() < deadline, output.read_text()
+            time.sleep(0.05)
+    finally:
+        process.send_signal(signal.SIGINT)
+        summary = process.communicate(timeout=10)[1]
+    assert process.returncode == 3, summary  # values are missing
+    assert summary.splitlines() == [f"python3 -m pekolm collect: 11 samples from 2 streams of 2 nodes in "
+                                    f"{summary.split(' in ')[1].split(' s ')[0]} s into {output}, 1 duplicate "
+                                    f"skipped, 1 gap (1 block dropped, 3 samples missing), 0 messages skipped"]
+    recording = pekolm.read_recording(output)
+    assert recording.header["collector"] == f"pekolm {pekolm.__version__}" and recording.values_kind == "display"
+    assert recording.library == "1.2"
+    first, second = recording.ports[1], recording.ports[2]
+    assert [first.header[k] for k in ("node", "node name", "node port", "device")] == [rig7, "rig7-pc", "1",
+                                                                                       "/dev/pts/3"]
+    assert (first.baud, first.serial_number, first.firmware_version, first.rate_hz) == (115200, "00000001", 123,
+                                                                                        RATE)
+    assert first.norms == (1, 0.1, 2.5, 1) and first.units == ("kg", " ", "N,m", "µm/m")
+    assert (second.header["node"], second.header["node port"], second.serial_number) == (rig8, "1", "00000002")
+    assert recording.gaps == [pekolm.Gap(1, 9, 3)]
+    assert f"port 1: the publisher dropped 1 block before index 9" in recording.notes
+    assert recording.notes[-2:] == [f"node {rig7} status: offline", "stopped: Ctrl-C"]
+    assert recording.port.tolist() == [1] * 3 + [2] * 2 + [1] * 6
+    assert recording.index.tolist() == [0, 1, 2, 0, 1, 3, 4, 5, 9, 10, 11]
+    # Seconds since the file's start on the publisher's clock: the first sample's time plus k / rate.
+    time_of_first = recording.start + datetime.timedelta(seconds=float(recording.time[0]))
+    assert abs((time_of_first - T0).total_seconds()) < 1e-6
+    np.testing.assert_allclose(np.diff(recording.of_port(1)[0]), np.diff(recording.index[recording.port == 1])
+                               / RATE, atol=1.5e-6)
+    np.testing.assert_array_equal(recording.values[-1], [11.1, 11.2, 11.3, 11.4])
+    legend = plot_recording(recording, tmp_path / "collected.png").axes[0].get_legend()
+    assert [t.get_text() for t in legend.get_texts()] == [f"{rig7} com1 (00000001)", f"{rig8} com1 (00000002)",
+                                                          "values missing"]
+
+
+@pytest.mark.parametrize("arguments, status, says", [
+    (["mqtt://localhost", "-o", "x.csv"], 2, "names no topic prefix"),
+    (["mqtt://localhost/lab", "-o", "x.csv", "--session"], 2, "--session needs --client-id"),
+    (["mqtt://localhost/lab", "-o", "x.csv", "--duration", "0"], 2, "--duration must be a positive"),
+    (["mqtt://localhost/lab"], 2, "-o/--output"),
+    (["mqtt://127.0.0.1:{closed}/lab", "-o", "x.csv"], 1, "refused the connection"),
+    (["mqtt://127.0.0.1:{port}/lab", "-o", "no/such/dir/x.csv"], 1, "no/such/dir/x.csv: No such file"),
+])
+def test_collect_failures_take_one_line(broker, tmp_path, arguments, status, says):
+    import mqtt_broker
+
+    arguments = [a.format(closed=mqtt_broker.free_port(), port=broker.port) for a in arguments]
+    done = subprocess.run(_collect(*arguments), cwd=tmp_path, capture_output=True, text=True, timeout=30)
+    assert done.returncode == status and says in done.stderr, done.stderr
+    assert len(done.stderr.splitlines()) == 1 or status == 2  # argparse prints its usage first
+    assert not (tmp_path / "x.csv").exists()
 
 
 @pytest.fixture(scope="module")
