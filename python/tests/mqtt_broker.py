@@ -64,7 +64,7 @@ def make_certificates(directory: str | os.PathLike, server_names=("localhost", "
     server_names in its subject alternative names (an IP address as one), the first also as its CN."""
     directory = Path(directory)
     directory.mkdir(parents=True, exist_ok=True)
-    # EC keys: made in milliseconds, where RSA keys would take a good part of a second each.
+    # EC keys: made in milliseconds, where RSA keys would take most of a second each.
     key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
     for ca in ("ca", "wrong-ca"):
         _openssl("req", "-x509", *key, "-keyout", f"{ca}.key", "-out", f"{ca}.pem", "-days", "2",

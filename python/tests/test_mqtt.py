@@ -4,6 +4,7 @@ import datetime
 import json
 import re
 import signal
+import socket
 import subprocess
 import sys
 import time
@@ -321,3 +322,7 @@ def test_urls_and_options(tmp_path):
             subscribe("mqtt://127.0.0.1:1/lab", **options)
     with pytest.raises(MqttError, match="a client key needs its certificate"):
         subscribe("mqtts://127.0.0.1:1/lab", key_file="key.pem")
+    with socket.create_server(("127.0.0.1", 0)) as silent:  # takes connections, never answers
+        for scheme in ("mqtt", "mqtts"):
+            with pytest.raises(MqttError, match="did not answer within 0.5 s"):
+                subscribe(f"{scheme}://127.0.0.1:{silent.getsockname()[1]}/lab", timeout=0.5)

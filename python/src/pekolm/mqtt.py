@@ -511,8 +511,8 @@ def subscribe(url: str, *, username: str | None = None, password: str | None = N
         client._connect_timeout = timeout
     started = time.monotonic()
     try:
-        # The TLS handshake may take the keep-alive interval.
-        client.connect(broker.host, broker.port, keepalive=max(5, math.ceil(timeout)))
+        # Paho gives the TLS handshake the keep-alive interval.
+        client.connect(broker.host, broker.port, keepalive=max(1, math.ceil(timeout)))
     except OSError as error:
         raise _connect_error(error, broker, timeout) from None
     client.loop_start()
