@@ -1,8 +1,9 @@
-"""Shared fixtures: the library, one kolmsim for the whole session and one amplifier activated on it.
+"""Shared fixtures: the library, one kolmsim for the whole session and one amplifier activated on it;
+mosquitto brokers (mqtt_broker.py) and paho publishers into them.
 
 PEKOLM_LIBRARY names the library under test, PEKOLM_KOLMSIM the simulator and PEKOLM_KOLMSCAN the port
 scanner (python/run-tests.sh sets them from the build tree); tests that need one that is missing are
-skipped.
+skipped, as are the MQTT tests where mosquitto, openssl or paho-mqtt is missing.
 """
 
 import os
@@ -91,3 +92,46 @@ def kolmscan(monkeypatch, tmp_path_factory):
         pytest.skip("PEKOLM_KOLMSCAN does not name kolmscan")
     monkeypatch.setenv("KOLMSCAN_SYSFS", str(tmp_path_factory.mktemp("no-sysfs")))
     return program
+
+
+@pytest.fixture(scope="session")
+def start_mqtt_broker(tmp_path_factory):
+    """start_mqtt_broker(**options): a mosquitto of its own in a new directory, as mqtt_broker.start_broker
+    takes the options; each is stopped at the end of the session. Skips where mosquitto, openssl or
+    paho-mqtt is missing."""
+    import mqtt_broker
+
+    reason = mqtt_broker.missing()
+    if reason:
+        pytest.skip(reason)
+    brokers = []
+
+    def start(**options):
+        broker = mqtt_broker.start_broker(tmp_path_factory.mktemp("broker"), **options)
+        brokers.append(broker)
+        return broker
+
+    yield start
+    for broker in brokers:
+        broker.stop()
+
+
+@pytest.fixture
+def mqtt_publisher():
+    """mqtt_publisher(broker, user=None, password=None): publish(topic, payload, retain=False), which
+    publishes with QoS 1 and returns once the broker has it. The clients are ended after the test."""
+    clients = []
+
+    def connect(broker, user=None, password=None):
+        client = broker.client(user, password)
+        clients.append(client)
+
+        def publish(topic, payload, retain=False):
+            client.publish(topic, payload, qos=1, retain=retain).wait_for_publish(5)
+
+        return publish
+
+    yield connect
+    for client in clients:
+        client.disconnect()  # first: the network loop then ends at once, not after its select's second
+        client.loop_stop()

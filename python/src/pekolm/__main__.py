@@ -1,5 +1,6 @@
 """python3 -m pekolm plot FILE.csv [-o FILE.png]: draws a kolmrec recording.
-python3 -m pekolm scan [--probe] [--json]: the serial ports and the amplifiers on them, through kolmscan."""
+python3 -m pekolm scan [--probe] [--json]: the serial ports and the amplifiers on them, through kolmscan.
+python3 -m pekolm collect URL -o FILE.csv: the values kolmrec publishes to an MQTT broker, into one file."""
 
 from __future__ import annotations
 
@@ -73,7 +74,8 @@ def _scan(arguments, me: str) -> int:
 def main(argv: list[str] | None = None) -> int:
     """The command line (argv without the program's name; default sys.argv[1:]); returns the exit status:
     for plot 0, 1 for a failure (one line on stderr), 2 for a bad command line; for scan kolmscan's: 0, 1
-    when --probe found no amplifier, 2 for a failure."""
+    when --probe found no amplifier, 2 for a failure; for collect those of plot and 3 when values are
+    missing."""
     parser = argparse.ArgumentParser(prog=_program_name(), description="Tools for pekolm amplifiers.")
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
@@ -96,10 +98,38 @@ def main(argv: list[str] | None = None) -> int:
     scan.add_argument("--device", action="append", metavar="PATH",
                       help="only this device, listed or not (repeat for more)")
     scan.add_argument("--json", action="store_true", help="print kolmscan's JSON array instead of the table")
+    collect = commands.add_parser(
+        "collect", help="write the values kolmrec publishes to an MQTT broker into a recording",
+        description="Subscribes to everything below the URL's topic prefix and writes the blocks of every "
+                    "node and port into one CSV file as kolmrec writes its recordings (a port number of "
+                    "its own per node, port and recording, its header lines naming them). Ends on Ctrl-C, SIGTERM or after "
+                    "--duration. The password comes from --password-file, else the URL, else "
+                    "$PEKOLM_MQTT_PASSWORD. Exit status: 0, 1 for a failure, 2 for a bad command line, 3 "
+                    "when values are missing.")
+    collect.add_argument("url", metavar="URL", help="mqtt://[user[:password]@]host[:port]/prefix, or mqtts:// "
+                                                    "for TLS (ports 1883 and 8883)")
+    collect.add_argument("-o", "--output", required=True, metavar="FILE",
+                         help="the recording to write (CSV; - for standard output)")
+    collect.add_argument("--duration", type=float, metavar="SECONDS", help="stop after this long")
+    collect.add_argument("--user", metavar="NAME", help="the user name (default: the URL's)")
+    collect.add_argument("--password-file", metavar="FILE", help="a file whose first line is the password")
+    collect.add_argument("--ca", metavar="FILE", help="the CA certificates (PEM) to check the broker's "
+                                                      "against (default: the system's)")
+    collect.add_argument("--cert", metavar="FILE", help="a client certificate (PEM) to present")
+    collect.add_argument("--key", metavar="FILE", help="the client certificate's key (default: in --cert)")
+    collect.add_argument("--client-id", metavar="ID", help="the MQTT client id (default: a random one)")
+    collect.add_argument("--session", action="store_true",
+                         help="a persistent session (needs --client-id): the broker keeps the subscription "
+                              "and queues the blocks while the collector is away")
+    collect.add_argument("--quiet", action="store_true", help="no start and summary lines")
     arguments = parser.parse_args(argv)
     me = f"{parser.prog} {arguments.command}"
     if arguments.command == "scan":
         return _scan(arguments, me)
+    if arguments.command == "collect":
+        from .collector import main as collect_main
+
+        return collect_main(arguments, me, __version__)
 
     def warn(message, category, filename, lineno, file=None, line=None):
         # A warning (a cut last row, a character the font lacks) is news for the user, not a source line.

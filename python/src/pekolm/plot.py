@@ -52,7 +52,11 @@ def channel_label(recording: Recording, channel: int, unit: str = "") -> str:
 def _port_label(recording: Recording, port: int) -> str:
     info = recording.ports.get(port)
     serial = info.serial_number if info else None
-    return f"port {port} ({serial})" if serial else f"port {port}"
+    name = f"port {port}"
+    # A collected file's number is one of its own; the node and its port say which amplifier it is.
+    if info and info.header.get("node") and info.header.get("node port"):
+        name = f"{info.header['node']} com{info.header['node port']}"
+    return f"{name} ({serial})" if serial else name
 
 
 def _broken_at_gaps(recording: Recording, port: int):

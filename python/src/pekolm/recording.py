@@ -3,7 +3,9 @@
 A file is a header of "# key: value" comment lines (per-port keys as "port P key"), the column line
 "port,index,time_s,ch1,ch2,ch3,ch4", and one row per set of values, the rows of the recorded ports
 interleaved in blocks. Comment lines may stand among and after the rows (notes such as "# port 1: values may
-be missing before index 1234 (estimated 567 lost)", "# stopped: Ctrl-C"). Unknown keys are kept but not
+be missing before index 1234 (estimated 567 lost)", "# stopped: Ctrl-C"); "# port P key: value" lines among
+them (those of a port that appeared later, as `pekolm collect` writes them) count for the port as in the
+header, a later line over an earlier one, and stay in the notes as well. Unknown keys are kept but not
 interpreted, so that newer recorders stay readable. The column line may go on with "host_s", the time at
 which kolmrec took the row's block (seconds since the start on the host's monotonic clock); columns after
 the known ones are left out.
@@ -47,7 +49,7 @@ class PortInfo:
     # Per channel 1..4; a norm is None where the field is empty, a unit "" where it is.
     norms: tuple[float | None, ...] | None = None
     units: tuple[str, ...] | None = None
-    # Every "port P key: value" line of the port as written, known keys or not.
+    # Every "port P key: value" line of the port as written, known keys or not; of the header and the notes.
     header: dict[str, str] = field(default_factory=dict)
 
 
@@ -238,6 +240,11 @@ def read_recording(path: str | os.PathLike) -> Recording:
                                        f"{float(whole[wrong][0])!r}")
     for reason in dropped:
         warnings.warn(f"{path}: {reason}; left out", stacklevel=2)
+    for note in notes:
+        key, colon, value = note.partition(": ")
+        match = _PORT_KEY.fullmatch(key) if colon else None
+        if match:
+            port_headers.setdefault(int(match.group(1)), {})[match.group(2)] = value
 
     start = None
     if "start" in header:
