@@ -22,13 +22,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "frame_streamer.h"
+#include "loopback_port.h"
+#include "recording_rows.h"
 
 extern char** environ;
 
@@ -86,52 +87,6 @@ void wait_until_still(const std::string& path, std::chrono::milliseconds quiet) 
     size = file_size(path);
     std::this_thread::sleep_for(quiet);
   }
-}
-
-int free_port() {
-  const int socket_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(socket_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(socket_fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(socket_fd);
-  return ntohs(address.sin_port);
-}
-
-// Every row back into its port's counter check. A file of kolmrec's has the port in its first column; the
-// collector's has a stream number there, which its "# port P node port: N" lines map to the port.
-bool check_rows(const std::string& path, const Ports& ports, bool collected) {
-  std::FILE* file = std::fopen(path.c_str(), "r");
-  if (file == nullptr) return false;
-  std::map<int, int> port_of;
-  char line[512];
-  bool rows = false, good = true;
-  while (std::fgets(line, sizeof line, file) != nullptr) {
-    int stream = 0, port = 0;
-    if (std::sscanf(line, "# port %d node port: %d", &stream, &port) == 2) port_of[stream] = port;
-    if (line[0] == '#') continue;
-    if (!rows) {
-      rows = std::string(line).rfind("port,index,", 0) == 0;
-      continue;
-    }
-    unsigned long long index = 0;
-    double time = 0, v[4] = {};
-    if (std::sscanf(line, "%d,%llu,%lf,%lf,%lf,%lf,%lf", &stream, &index, &time, &v[0], &v[1], &v[2], &v[3]) != 7) {
-      good = false;
-      continue;
-    }
-    port = collected ? port_of[stream] : stream;
-    if (port < 1 || port > static_cast<int>(ports.size())) {
-      good = false;
-      continue;
-    }
-    ports[port - 1]->check.frame({bench::raw_of(v[0]), bench::raw_of(v[1]), bench::raw_of(v[2]), bench::raw_of(v[3])},
-                                 port);
-  }
-  std::fclose(file);
-  return good && rows;
 }
 
 struct Outcome {
@@ -208,16 +163,16 @@ int main(int argc, char** argv) {
   const bench::Pacing csv_pacing = bench::stream(ports, seconds);
   wait_until_still(recording, 300ms);
   csv_recorder.stop(SIGINT);
-  const bool recording_good = check_rows(recording, ports, false);
+  const bool recording_good = bench::check_recording_rows(recording, ports);
   const Outcome csv = tally(ports, csv_pacing);
   std::remove(recording.c_str());
   for (const auto& port : ports) port->reset();
 
   // Phase B: broker, collector, kolmrec --mqtt.
-  const int broker_port = free_port();
+  const int broker_port = testing_support::free_loopback_port();
   const std::string config = dir.path() + "/mosquitto.conf";
   std::ofstream(config) << "listener " << broker_port << " 127.0.0.1\nallow_anonymous true\n"
-                        << "max_queued_messages 0\nmax_inflight_messages 0\n";
+                        << "max_queued_messages 0\nmax_inflight_messages 0\nlog_dest none\n";
   Child broker, collector, publisher;
   if (!broker.start({mosquitto, "-c", config})) return finish(1);
   std::this_thread::sleep_for(500ms);
@@ -241,7 +196,7 @@ int main(int argc, char** argv) {
   wait_until_still(collected, 1000ms);
   collector.stop(SIGINT);
   broker.stop(SIGTERM);
-  const bool collected_good = check_rows(collected, ports, true);
+  const bool collected_good = bench::check_recording_rows(collected, ports);
   const Outcome mqtt = tally(ports, mqtt_pacing);
   const double collected_mb = static_cast<double>(file_size(collected)) / 1e6;
   std::remove(collected.c_str());

@@ -25,6 +25,7 @@
 
 #include "frame_streamer.h"
 #include "plain_readers.h"
+#include "recording_rows.h"
 
 extern char** environ;
 
@@ -63,32 +64,6 @@ bool has_header(const std::string& path) {
     if (line.rfind("port,index,", 0) == 0) return true;
   }
   return false;
-}
-
-// Every row back into its port's counter check; false when a row is not one kolmrec writes.
-bool check_rows(const std::string& path, const Ports& ports) {
-  std::FILE* file = std::fopen(path.c_str(), "r");
-  if (file == nullptr) return false;
-  char line[256];
-  bool rows = false, good = true;
-  while (std::fgets(line, sizeof line, file) != nullptr) {
-    if (!rows) {
-      rows = std::string(line).rfind("port,index,", 0) == 0;
-      continue;
-    }
-    int port = 0;
-    unsigned long long index = 0;
-    double time = 0, v[4] = {};
-    if (std::sscanf(line, "%d,%llu,%lf,%lf,%lf,%lf,%lf", &port, &index, &time, &v[0], &v[1], &v[2], &v[3]) != 7 ||
-        port < 1 || port > static_cast<int>(ports.size())) {
-      good = false;
-      continue;
-    }
-    ports[port - 1]->check.frame({bench::raw_of(v[0]), bench::raw_of(v[1]), bench::raw_of(v[2]), bench::raw_of(v[3])},
-                                 port);
-  }
-  std::fclose(file);
-  return good && rows;
 }
 
 }  // namespace
@@ -163,7 +138,7 @@ int main(int argc, char** argv) {
                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   const int exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 
-  const bool rows_good = check_rows(output, ports);
+  const bool rows_good = bench::check_recording_rows(output, ports);
   Tally recorded;
   recorded.collect(ports);
   const std::uint64_t missing = recorded.sent - recorded.check.received + recorded.check.duplicated;

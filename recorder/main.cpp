@@ -170,14 +170,13 @@ int record(const kolmrec::Options& options) {
     if (slowest_rate == 0 || rate < slowest_rate) slowest_rate = rate;
   }
 
-  const auto stopping_now = [] { return stop_requested != 0; };
   kolmrec::CsvRows csv;
   std::vector<kolmrec::SampleSink*> sinks;
   // With a broker, rows go to a file only where one was asked for.
   const bool to_file = options.mqtt.url.empty() || options.output_given;
   if (to_file) sinks.push_back(&csv);
 #ifdef KOLMREC_MQTT
-  if (mqtt && !mqtt->connect(description.ports, stopping_now)) {
+  if (mqtt && !mqtt->connect(description.ports, [] { return stop_requested != 0; })) {
     say(mqtt->error());
     return kolmrec::exit_failed;
   }

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <memory>
 
+#include "loopback_port.h"
 #include "program_run.h"
 #include "simulated_amplifier.h"
 
@@ -24,23 +25,11 @@ using testing_support::SimulatedAmplifier;
 constexpr const char* kolmrec = KOLMREC_PATH;
 constexpr const char* mosquitto = "/usr/sbin/mosquitto";
 
-int free_port() {
-  const int socket_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(socket_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(socket_fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(socket_fd);
-  return ntohs(address.sin_port);
-}
-
 class RecorderMqtt : public ::testing::Test {
  protected:
   void SetUp() override {
     if (::access(mosquitto, X_OK) != 0) GTEST_SKIP() << mosquitto << " is not installed";
-    port_ = free_port();
+    port_ = testing_support::free_loopback_port();
     config_ = testing::TempDir() + "/mosquitto-" + std::to_string(port_) + ".conf";
     std::ofstream(config_) << "listener " << port_ << " 127.0.0.1\nallow_anonymous true\n";
   }
