@@ -16,13 +16,6 @@ void append_number(std::string& out, double value, std::chars_format format, int
   out.append(text, result.ptr);
 }
 
-// A display norm is an IEEE single in the amplifier: printed as one, 0.1 reads 0.1 and not 0.100000001.
-std::string norm_text(double norm) {
-  char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, static_cast<float>(norm));
-  return {text, result.ptr};
-}
-
 std::string row_of(const std::array<std::string, 4>& fields) {
   std::string row;
   for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -34,11 +27,20 @@ std::string row_of(const std::array<std::string, 4>& fields) {
 
 }  // namespace
 
+std::string norm_text(double norm) {
+  char text[64];
+  const auto result = std::to_chars(text, text + sizeof text, static_cast<float>(norm));
+  return {text, result.ptr};
+}
+
+std::string library_version_text(int version) {
+  return std::to_string(version >> 16) + "." + std::to_string(version & 0xFFFF);
+}
+
 std::string header_text(const RecordingDescription& recording) {
   std::string out = "# kolmrec " PEKOLM_RELEASE "\n";
   out += "# start: " + recording.start + "\n";
-  out += "# library: " + std::to_string(recording.library_version >> 16) + "." +
-         std::to_string(recording.library_version & 0xFFFF) + "\n";
+  out += "# library: " + library_version_text(recording.library_version) + "\n";
   out += std::string("# values: ") + (recording.normalised ? "normalised" : "display") + "\n";
   for (const PortDescription& port : recording.ports) {
     const std::string key = "# port " + std::to_string(port.port) + " ";

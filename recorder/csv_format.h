@@ -33,6 +33,10 @@ struct RecordingDescription {
 };
 
 std::string header_text(const RecordingDescription& recording);
+// A display norm is an IEEE single in the amplifier: printed as one, 0.1 reads 0.1 and not 0.100000001.
+std::string norm_text(double norm);
+// KolmdllVersion's 0x10009 as "1.9".
+std::string library_version_text(int version);
 
 // Appends one row per sample; `values` holds `samples` sets of four normalised values, each multiplied by
 // its factor (the display norm, or 1 for normalised values). Sample k gets the index first_index + k. Given

@@ -91,8 +91,7 @@ void MqttOutput::start(const RecordingDescription& recording, std::int64_t start
   blocks_ = std::make_unique<MqttBlocks>(options_.mqtt.block_seconds, recording.normalised, start_us);
   RecordingFacts facts;
   facts.node = node_;
-  facts.library =
-      std::to_string(recording.library_version >> 16) + "." + std::to_string(recording.library_version & 0xFFFF);
+  facts.library = library_version_text(recording.library_version);
   facts.start = iso8601_utc(start_us);
   facts.normalised = recording.normalised;
   for (const PortDescription& port : recording.ports) {

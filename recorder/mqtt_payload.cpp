@@ -97,12 +97,8 @@ std::string info_json(const PortDescription& port, const RecordingFacts& facts) 
     for (std::size_t i = 0; i < items.size(); ++i) text += (i == 0 ? "" : ",") + item(items[i]);
     return text + "]";
   };
-  // A display norm is an IEEE single in the amplifier: 0.1 is told as 0.1, not as 0.10000000149011612.
-  const std::string norms = array(port.norms, [](double norm) {
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, static_cast<float>(norm));
-    return std::isfinite(norm) ? std::string(text, result.ptr) : std::string("null");
-  });
+  const std::string norms =
+      array(port.norms, [](double norm) { return std::isfinite(norm) ? norm_text(norm) : std::string("null"); });
   const std::string units =
       array(port.unit_codes, [](int code) { return code < 0 ? std::string("null") : std::to_string(code); });
   const std::string unit_texts = array(port.units, json_string);
